@@ -1,0 +1,24 @@
+#pragma once
+// The two seams through which the capture engine reaches its owner (a window, or the
+// headless tool). Both are called from any thread, including the capture thread.
+
+// Receives one announcement per line queued in the Data Buffer. Must not block: it
+// posts and returns, and the owner takes exactly one line per announcement.
+class ILineReadyNotify {
+public:
+    virtual void PostLineReady() = 0;
+
+protected:
+    ~ILineReadyNotify() = default;
+};
+
+// Shows the engine's warning texts. Called on the thread that meets the failure; an
+// implementation must never hold the capture thread until a user answers (hand the
+// text to the owner's thread instead).
+class IWarningSink {
+public:
+    virtual void ShowWarning(const char* text) = 0;
+
+protected:
+    ~IWarningSink() = default;
+};
