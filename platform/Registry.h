@@ -81,8 +81,6 @@ RegStatus RegistryQueryValue(RegKey key, const char* valueName, uint32_t* reserv
                              uint32_t* type, uint8_t* data, uint32_t* dataLength);
 
 // Stores dataLength bytes under valueName with the given type, byte for byte.
-// 5 when the handle was opened without TREG_KEY_SET_VALUE. Without Win32 a change
-// Stores dataLength bytes under valueName with the given type, byte for byte.
 // 5 when the handle was opened without TREG_KEY_SET_VALUE. Other handles see the
 // value at once; without Win32 it reaches the hive file when its handle is closed.
 RegStatus RegistrySetValue(RegKey key, const char* valueName, uint32_t reserved,
