@@ -1,0 +1,154 @@
+#pragma once
+
+#include <wx/font.h>
+#include <wx/gdicmn.h>
+#include <wx/string.h>
+#include <wx/window.h>
+
+#include <string>
+#include <vector>
+
+#include "controls/LogRowStore.h"
+
+class wxDC;
+class wxFocusEvent;
+class wxKeyEvent;
+class wxMouseCaptureLostEvent;
+class wxMouseEvent;
+class wxPaintEvent;
+class wxScrollWinEvent;
+class wxSizeEvent;
+
+// The custom-drawn, multi-column Message Log: a header of push-button faces, rows of
+// TAB-separated cells, one selection following the mouse and the cursor keys, vertical
+// scrolling by rows and horizontal scrolling by pixels.
+// Every operation belongs to the user-interface thread.
+class CMessageLogCtrl : public wxWindow
+{
+public:
+    // Height of the header strip at the top of the client area, in pixels.
+    static constexpr int kHeaderHeight = 16;
+
+    struct LOGCOLUMN
+    {
+        wxString title;
+        int width = 0;
+        wxRect rcHeader; // client coordinates, set by the column layout
+    };
+
+    // Two-step creation: construct, then Create(); or construct and create at once.
+    CMessageLogCtrl();
+    CMessageLogCtrl(wxWindow* parent, wxWindowID id = wxID_ANY,
+                    const wxPoint& pos = wxDefaultPosition, const wxSize& size = wxSize(400, 200),
+                    long style = wxBORDER_SUNKEN | wxVSCROLL | wxTAB_TRAVERSAL);
+    ~CMessageLogCtrl() override;
+
+    CMessageLogCtrl(const CMessageLogCtrl&) = delete;
+    CMessageLogCtrl& operator=(const CMessageLogCtrl&) = delete;
+
+    // Creates the window as a child of parent. Both scroll bars, wanting all keys and
+    // full repaint on resize are always added to style; each bar shows only while its
+    // range exceeds its page. Afterwards no row is selected (GetCurSel() is -1).
+    // Returns false when the window cannot be created.
+    bool Create(wxWindow* parent, wxWindowID id = wxID_ANY,
+                const wxPoint& pos = wxDefaultPosition, const wxSize& size = wxSize(400, 200),
+                long style = wxBORDER_SUNKEN | wxVSCROLL | wxTAB_TRAVERSAL);
+
+    // Inserts a column of the given header title and width in pixels before column
+    // `position` (clamped to 0 .. column count). The last column always reaches the
+    // right edge of the header, whatever its width.
+    void InsertColumn(const wxString& title, int width, int position);
+
+    // Inserts a row at `position` (negative or past the end appends) and returns its
+    // index. Cells are separated by TAB; the text is kept exactly as given, up to a NUL.
+    // Once the index exceeds the page, the view moves so the new row is the last whole
+    // row of the page. Returns -1 only when memory for the row cannot be had.
+    int InsertRow(const wxString& text, int position);
+    // The same for UTF-8 text; avoids a conversion when the caller already holds bytes.
+    int InsertRow(const char* text, int position);
+
+    // Removes one row; an index outside 0 .. count - 1 does nothing.
+    void DeleteRow(int row);
+    // Removes every row, resets both scroll positions and the widest extent, and leaves
+    // the selection at 0 (one past the end: no row shows as selected).
+    void DeleteAllRows();
+
+    int GetRowCount() const { return static_cast<int>(m_rows.Count()); }
+    // The selected row; -1 is none, and it may equal the row count.
+    int GetCurSel() const { return m_nCurSel; }
+    // Selects a row (clamped to 0 .. count - 1, so -1 with no rows) and scrolls it into
+    // view. Does nothing before the window exists.
+    void SetCurSel(int row);
+
+    // Read-only views of the state, for the main window and for tests.
+    // The row's text (UTF-8, NUL-terminated); nullptr for an index out of range.
+    const char* GetRowText(int row) const;
+    int GetColumnCount() const { return static_cast<int>(m_columns.size()); }
+    const LOGCOLUMN& GetColumn(int col) const { return m_columns[static_cast<size_t>(col)]; }
+    int GetTopRow() const { return m_nTopRow; }
+    int GetRowsPerPage() const { return m_nRowsPerPage; }
+    int GetRowHeight() const { return m_nRowHeight; }
+    int GetVScrollPos() const { return m_nVScrollPos; }
+    int GetHScrollPos() const { return m_nHScrollPos; }
+    int GetMaxExtent() const { return m_nMaxExtent; }
+    // Largest vertical position: max(0, row count - rows per page).
+    int GetVScrollLimit() const;
+    // Largest horizontal position: max(0, widest extent - client width + 1).
+    int GetHScrollLimit() const;
+
+    bool Enable(bool enable = true) override;
+
+private:
+    // Event handlers; each one except OnPaint and the scroll handlers lets the default
+    // processing run too.
+    void OnPaint(wxPaintEvent& event);
+    void OnSize(wxSizeEvent& event);
+    void OnSetFocus(wxFocusEvent& event);
+    void OnKillFocus(wxFocusEvent& event);
+    void OnLButtonDown(wxMouseEvent& event);
+    void OnLButtonUp(wxMouseEvent& event);
+    void OnMouseMove(wxMouseEvent& event);
+    void OnDoubleClick(wxMouseEvent& event);
+    void OnMouseWheel(wxMouseEvent& event);
+    void OnCaptureLost(wxMouseCaptureLostEvent& event);
+    void OnKeyDown(wxKeyEvent& event);
+    void OnVScroll(wxScrollWinEvent& event);
+    void OnHScroll(wxScrollWinEvent& event);
+
+    void Init();
+    int InsertRowBytes(const char* text, size_t length, int position);
+    void LayoutColumns();
+    void UpdateScrollBars();
+    void ScrollRowsTo(int p);
+    void ScrollPixelsTo(int h);
+    void InvalidateRowStrip(int row);
+    void InvalidateRowsFrom(int row);
+    bool IsInRowsRect(const wxPoint& pt) const;
+    int DrawRow(wxDC& dc, const char* text, int top);
+
+    wxFont m_font;
+    std::vector<LOGCOLUMN> m_columns;
+    CLogRowStore m_rows;
+    int m_nRowHeight = 13;
+    int m_nCurSel = 0;
+    int m_nTopRow = 0;
+    int m_nRowsPerPage = 42;
+    int m_nVScrollPos = 0;
+    int m_nMaxExtent = 0;
+    int m_nHScrollPos = 0;
+    bool m_bEnabled = true;
+
+    // Last values handed to the scroll bars, so an append that changes nothing for a
+    // bar does not go through the toolkit.
+    struct ScrollBarState
+    {
+        int pos = -1, page = -1, range = -1;
+    };
+    ScrollBarState m_vBar, m_hBar;
+    // Fractional wheel rotation carried over between wheel events.
+    int m_nWheelRest = 0;
+    // Reused for converting inserted text, so an append allocates nothing once warm.
+    std::string m_strConvert;
+
+    wxDECLARE_EVENT_TABLE();
+};
