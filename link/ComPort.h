@@ -5,9 +5,9 @@
 // and stops the capture, while no capture thread exists.
 
 #include <cstdint>
-#include <mutex>
 
 #include "link/FrameReader.h"
+#include "link/PortLock.h"
 #include "platform/SerialPort.h"
 
 class CComPort {
@@ -15,18 +15,24 @@ public:
     CComPort();
     virtual ~CComPort();
 
-    // Opens the named port exclusively with the dongle's settings; clears the receive area.
+    CComPort(const CComPort&) = delete;
+    CComPort& operator=(const CComPort&) = delete;
+
+    // Opens the named port exclusively with the dongle's settings and clears the receive
+    // area; false (nothing left open) when the port is missing, held or not a port.
     bool Open(int maxDataLength, const char* portName, int baudRate);
     // True when it closed an open port.
     bool Close();
-    // Up to count bytes; 0 once the read timeouts pass without data.
+    // Up to count bytes; 0 once the read timeouts pass without data (at most about
+    // 500 ms), and 0 at once when the device is gone. Any thread.
     int Read(uint8_t* buffer, int count);
-    // Bytes written; fewer than count on failure.
+    // Bytes written; fewer than count on failure. Any thread; waits for a running read.
     int Write(const uint8_t* buffer, int count);
 
-    // Delivers at most one whole good frame (data into a 48-byte area).
+    // Delivers at most one whole good frame (data into a 48-byte area); capture thread only.
     bool ReceiveFrame(int& command, int& length, uint8_t* data);
     // Writes count bytes of a built frame; the send failed unless the result is count.
+    // Any thread.
     int SendFrame(int count, const uint8_t* frame);
 
     // True once the device has gone away (hang-up, unplugged) during this opening.
@@ -35,5 +41,6 @@ public:
 private:
     CFrameReader m_reader;
     CSerialPort m_port;
-    std::mutex m_lock;
+    CPortLock m_lock;
+    CFrameReader::ByteSource m_source;   // made once: no allocation per received frame
 };

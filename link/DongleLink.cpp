@@ -1,0 +1,331 @@
+#include "link/DongleLink.h"
+
+#include <cstdio>
+#include <new>
+#include <string>
+#include <system_error>
+
+#include "link/Frame.h"
+#include "link/LogLine.h"
+
+namespace {
+
+constexpr int CAPTURE_BAUD_RATE = 38400;
+constexpr uint16_t DONGLE_ADDR = 0x0000;   // the dongle's own lines show this address
+
+std::string WithName(const char* text, const char* name)
+{
+    return std::string(text) + (name ? name : "");
+}
+
+}  // namespace
+
+CDongleLink::CDongleLink()
+    : m_pNotifyWindow(nullptr),
+      m_bRunning(0),
+      m_nLineCounter(0),
+      m_nDongleShortAddr(-1),
+      m_nDongleIeeeAddr(0),
+      m_pWarningSink(nullptr),
+      m_bDeviceGone(false)
+{
+}
+
+CDongleLink::~CDongleLink()
+{
+    StopCapture();
+    if (m_pLogFile)
+        m_pLogFile->Close();
+}
+
+void CDongleLink::Warn(const char* text)
+{
+    IWarningSink* sink = m_pWarningSink.load();
+    if (sink != nullptr) {
+        sink->ShowWarning(text);
+        return;
+    }
+    // Nobody to show it: standard error is all there is, and a failure there is moot.
+    std::fprintf(stderr, "%s\n", text);
+    std::fflush(stderr);
+}
+
+void CDongleLink::SetDongleUnknown()
+{
+    std::lock_guard<std::mutex> guard(m_identityLock);
+    m_nDongleShortAddr = -1;
+}
+
+int CDongleLink::StartCapture(const char* portName, const char* logFileName, int bAppend)
+{
+    if (m_bRunning.load() != 0) {
+        Warn("Capture already active!");
+        return 0;
+    }
+    if (!m_pLogFile) {
+        m_pLogFile.reset(new (std::nothrow) CLogFile);
+        if (!m_pLogFile) {
+            Warn("Not able to create Log File object");
+            return 0;
+        }
+    }
+    if (!m_pLogFile->Open(logFileName, bAppend ? "at" : "wt")) {
+        Warn(WithName("Not able to Open Log File: ", logFileName).c_str());
+        return 0;
+    }
+    if (!m_port.Open(MAX_RX_DATA_LENGTH, portName, CAPTURE_BAUD_RATE)) {
+        // The log file stays open: the next start goes on writing to it.
+        Warn(WithName("Not able to Open Com Port: ", portName).c_str());
+        return 0;
+    }
+
+    m_bDeviceGone = false;
+    m_bRunning = 1;
+    try {
+        m_pCaptureThread.reset(new std::thread(CaptureThread, this));
+    } catch (const std::exception&) {
+        // No thread (no memory, no room for its stack): undo the start, or the engine
+        // would claim a capture that nothing runs.
+        m_pCaptureThread.reset();
+        m_bRunning = 0;
+        m_port.Close();
+        m_pLogFile->Close();
+        Warn("Not able to create Capture thread");
+        return 0;
+    }
+    return 1;
+}
+
+int CDongleLink::StopCapture()
+{
+    if (m_bRunning.load() == 0)
+        return 0;
+    {
+        // Under the lock the capture thread waits with, so a wake-up cannot slip between
+        // its test of the flag and its wait.
+        std::lock_guard<std::mutex> guard(m_stopLock);
+        m_bRunning = 0;
+    }
+    m_stopWake.notify_all();
+    if (!m_pCaptureThread)
+        return 0;
+
+    m_pCaptureThread->join();
+    m_pCaptureThread.reset();
+    m_port.Close();
+    if (m_pLogFile)
+        m_pLogFile->Close();
+    SetDongleUnknown();
+    m_bDeviceGone = false;
+    return 1;
+}
+
+int CDongleLink::SendDongleMessage(const DongleMessage& msg)
+{
+    if (m_bRunning.load() == 0)
+        return 0;
+
+    const uint32_t* w = msg.word;
+    const uint16_t addr = static_cast<uint16_t>(w[1]);
+    uint8_t data[MAX_TX_DATA_LENGTH];
+    int length = 0;
+    uint16_t command = CMD_DATA_REQUEST;
+    uint16_t lineAddr = addr;
+    const char* name = nullptr;
+
+    data[0] = MSG_TAG_FIRST;
+    switch (w[0]) {
+    case MSG_PING_REQUEST:
+        command = CMD_PING_REQUEST;
+        lineAddr = DONGLE_ADDR;
+        name = "PING_REQUEST";
+        // Unknown from the request on: only the answer it brings may make it known again.
+        SetDongleUnknown();
+        break;
+    case MSG_GET_DEVICE_INFO:
+        command = CMD_GET_DEVICE_INFO;
+        lineAddr = DONGLE_ADDR;
+        name = "GET_DEVICE_INFO";
+        break;
+    case MSG_XY_RSSI_REQ:
+        name = "XY_RSSI_REQ";
+        length = 1 + m_codec.EncodeXyRssiReq(data + 1, addr);
+        break;
+    case MSG_BLIND_FIND_REQ:
+        name = "BLIND_FIND_REQ";
+        length = 1 + m_codec.EncodeBlindFindReq(data + 1, addr);
+        break;
+    case MSG_REF_NODE_CONF:
+        name = "REF_NODE_CONF";
+        length = 1 + m_codec.EncodeRefNodeConf(data + 1, addr, static_cast<uint16_t>(w[2]),
+                                               static_cast<uint16_t>(w[3]));
+        break;
+    case MSG_BLIND_NODE_CONF:
+        name = "BLIND_NODE_CONF";
+        length = 1 + m_codec.EncodeBlindNodeConf(
+            data + 1, addr, static_cast<uint8_t>(w[2]), static_cast<uint8_t>(w[3]),
+            static_cast<uint8_t>(w[4]), static_cast<uint16_t>(w[5]), static_cast<uint16_t>(w[6]),
+            static_cast<uint16_t>(w[7]), static_cast<uint8_t>(w[8]), static_cast<uint8_t>(w[9]));
+        break;
+    case MSG_REF_NODE_REQ_CONF:
+        name = "REF_NODE_REQ_CONF";
+        length = 1 + m_codec.EncodeRefNodeReqConf(data + 1, addr);
+        break;
+    case MSG_BLIND_NODE_REQ_CONF:
+        name = "BLIND_NODE_REQ_CONF";
+        length = 1 + m_codec.EncodeBlindNodeReqConf(data + 1, addr);
+        break;
+    default:
+        Warn("Unknown message type");
+        return 0;
+    }
+
+    uint8_t frame[MAX_TX_FRAME];
+    const int frameSize = BuildFrame(command, data, length, frame);
+
+    char hex[3 * MAX_TX_DATA_LENGTH + 1];
+    FormatHexText(data + 1, length > 0 ? length - 1 : 0, hex, static_cast<int>(sizeof hex));
+    char line[LOG_LINE_SIZE];
+    FormatLogLine(line, CurrentUtcTimeOfDay(), true, lineAddr, name, hex);
+    // Logged before the write, so a send that then fails still shows.
+    AddLine(line);
+
+    return m_port.SendFrame(frameSize, frame) == frameSize ? 1 : 0;
+}
+
+void CDongleLink::SetNotifyWindow(ILineReadyNotify* pNotify)
+{
+    m_pNotifyWindow = pNotify;
+}
+
+void CDongleLink::SetWarningSink(IWarningSink* pSink)
+{
+    m_pWarningSink = pSink;
+}
+
+int CDongleLink::GetDataBuffer(CDataBuffer** ppDataBuffer)
+{
+    if (ppDataBuffer != nullptr)
+        *ppDataBuffer = &m_dataBuffer;
+    return 1;
+}
+
+bool CDongleLink::GetDongleInfo(int* pShortAddr, uint64_t* pIeeeAddr)
+{
+    std::lock_guard<std::mutex> guard(m_identityLock);
+    if (m_nDongleShortAddr < 0)
+        return false;
+    if (pShortAddr != nullptr)
+        *pShortAddr = m_nDongleShortAddr;
+    if (pIeeeAddr != nullptr)
+        *pIeeeAddr = m_nDongleIeeeAddr;
+    return true;
+}
+
+int CDongleLink::AddLine(const char* line)
+{
+    if (m_pLogFile && !m_pLogFile->WriteLine(line))
+        Warn("Not able to add message to Log File");
+    if (m_dataBuffer.Put(line) != CDataBuffer::DONE)
+        return 0;
+    ++m_nLineCounter;
+    ILineReadyNotify* notify = m_pNotifyWindow.load();
+    if (notify != nullptr)
+        notify->PostLineReady();
+    return 1;
+}
+
+unsigned CDongleLink::CaptureThread(CDongleLink* pLink)
+{
+    uint8_t data[MAX_RX_DATA_LENGTH];
+    while (pLink->m_bRunning.load() != 0) {
+        int command = 0;
+        int length = 0;
+        if (pLink->m_port.ReceiveFrame(command, length, data)) {
+            if (length <= 0)
+                continue;
+            switch (command) {
+            case CMD_DATA_INDICATION:
+            case CMD_DATA_REQUEST:
+                pLink->OnDataIndication(data, length);
+                break;
+            case CMD_PING_RESPONSE:
+                pLink->OnPingResponse();
+                break;
+            case CMD_DEV_INFO_RSP:
+                pLink->OnDeviceInfo(data, length);
+                break;
+            default:
+                break;
+            }
+        } else if (pLink->m_port.IsGone()) {
+            pLink->WaitAfterDeviceGone();
+        }
+    }
+    pLink->m_bRunning = 0;
+    return 0;
+}
+
+void CDongleLink::WaitAfterDeviceGone()
+{
+    // Every read now fails at once: looping on would spin. The frames already read were
+    // delivered before the reader ran dry; the dongle is no longer known to be there.
+    m_bDeviceGone = true;
+    SetDongleUnknown();
+    std::unique_lock<std::mutex> guard(m_stopLock);
+    m_stopWake.wait(guard, [this] { return m_bRunning.load() == 0; });
+}
+
+int CDongleLink::OnDataIndication(const uint8_t* data, int length)
+{
+    MsgHeader header;
+    m_codec.DecodeMsgHeader(data, length, header);
+
+    // A cluster outside the table is shown as a number, never looked up.
+    char clusterText[8];
+    const char* name = ClusterName(header.nCluster);
+    if (name == nullptr) {
+        std::snprintf(clusterText, sizeof clusterText, "0x%04X", static_cast<unsigned>(header.nCluster));
+        name = clusterText;
+    }
+
+    char hex[3 * MAX_RX_DATA_LENGTH + 1];
+    FormatHexText(header.data, header.nDataCount, hex, static_cast<int>(sizeof hex));
+    char line[LOG_LINE_SIZE];
+    FormatLogLine(line, CurrentUtcTimeOfDay(), false, header.nAddr, name, hex);
+    AddLine(line);
+    return 1;
+}
+
+int CDongleLink::OnPingResponse()
+{
+    char line[LOG_LINE_SIZE];
+    FormatLogLine(line, CurrentUtcTimeOfDay(), false, DONGLE_ADDR, "PING_RESPONSE", nullptr);
+    if (AddLine(line) == 0) {
+        Warn("Not able log Ping Response");
+        return 0;
+    }
+    DongleMessage request;
+    request.word[0] = MSG_GET_DEVICE_INFO;
+    return SendDongleMessage(request);
+}
+
+void CDongleLink::OnDeviceInfo(const uint8_t* data, int length)
+{
+    // Shorter than the device information: logged, but no identity can come of it.
+    DeviceInfo info;
+    if (m_codec.DecodeDeviceInfo(data, length, info) && info.nStatus == 0) {
+        std::lock_guard<std::mutex> guard(m_identityLock);
+        m_nDongleShortAddr = info.nShortAddr;
+        m_nDongleIeeeAddr = info.nIeeeAddr;
+    }
+
+    int count = length < MAX_RX_DATA_LENGTH ? length : MAX_RX_DATA_LENGTH;
+    if (count < 0)
+        count = 0;
+    char hex[3 * MAX_RX_DATA_LENGTH + 1];
+    FormatHexText(data, count, hex, static_cast<int>(sizeof hex));
+    char line[LOG_LINE_SIZE];
+    FormatLogLine(line, CurrentUtcTimeOfDay(), false, DONGLE_ADDR, "DEV_INFO_RSP", hex);
+    AddLine(line);
+}

@@ -9,6 +9,7 @@
 // from any thread.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -51,6 +52,9 @@ public:
     // Lines handed to the owner since the engine was made; never reset.
     int GetLineCounter() const { return m_nLineCounter.load(); }
     bool IsCapturing() const { return m_bRunning.load() != 0; }
+    // True when the port's device went away (unplugged, hung up) during this capture;
+    // the capture then idles until stopped and the dongle identity is unknown.
+    bool IsDeviceGone() const { return m_bDeviceGone.load(); }
 
     // The capture thread's body; returns 0.
     static unsigned CaptureThread(CDongleLink* pLink);
@@ -63,6 +67,7 @@ public:
 private:
     void Warn(const char* text);
     void SetDongleUnknown();
+    void WaitAfterDeviceGone();
 
     std::atomic<ILineReadyNotify*> m_pNotifyWindow;
     std::unique_ptr<std::thread> m_pCaptureThread;
@@ -76,4 +81,7 @@ private:
     int m_nDongleShortAddr;
     uint64_t m_nDongleIeeeAddr;
     std::atomic<IWarningSink*> m_pWarningSink;
+    std::atomic<bool> m_bDeviceGone;
+    std::mutex m_stopLock;                 // with m_stopWake: a stop wakes a capture that idles
+    std::condition_variable m_stopWake;
 };

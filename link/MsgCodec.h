@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "link/Frame.h"
+
 // A received message header (the first seven data bytes of a DATA_INDICATION) and its data.
 struct MsgHeader {
     uint8_t nTag1 = 0;
@@ -13,6 +15,9 @@ struct MsgHeader {
     int nDataCount = 0;           // message data bytes actually present and copied (<= n)
     uint8_t data[48] = {};
 };
+
+// Device information: status, IEEE address (most significant byte first), short address.
+constexpr int DEVICE_INFO_LENGTH = 11;
 
 struct DeviceInfo {
     uint8_t nStatus = 0;
@@ -34,7 +39,8 @@ public:
     int EncodeBlindNodeReqConf(uint8_t* out, uint16_t addr) const;
 
     // Splits a message header from length bytes of frame data. Never reads past length
-    // bytes nor copies more than 48; false when the header itself is incomplete.
+    // bytes nor copies more than 48. False when the header itself is incomplete; the
+    // fields that were present are filled all the same, the rest are 0.
     bool DecodeMsgHeader(const uint8_t* data, int length, MsgHeader& out) const;
     // Splits device information; false (out untouched) when fewer than 11 bytes are given.
     bool DecodeDeviceInfo(const uint8_t* data, int length, DeviceInfo& out) const;

@@ -1,7 +1,13 @@
 #pragma once
 // COM port names ("COM1".."COM29") as the program shows, stores and opens them, and
 // the probe that classifies a port for the port list. On Windows a name is the device;
-// elsewhere it is resolved to a device here, the same way everywhere in the program.
+// elsewhere it is resolved to a device here, the same way everywhere in the program:
+//   - a symbolic link ${XDG_CONFIG_HOME:-$HOME/.config}/tessarin/ports/COM<n> wins
+//     when it exists (even dangling: the port is then missing);
+//   - else COM1..COM4 are <dev>/ttyS0..3, COM5..COM12 <dev>/ttyUSB0..7 and
+//     COM13..COM20 <dev>/ttyACM0..7; COM21..COM29 exist only as links.
+// <dev> is /dev, or the folder in the environment variable TESSARIN_DEVICE_DIR, which
+// lets tests keep away from real devices. All functions may be called from any thread.
 
 #include <string>
 
@@ -16,12 +22,13 @@ constexpr int FIRST_COM_PORT = 1;
 constexpr int LAST_COM_PORT = 29;
 
 // The device a COM name opens, or "" when the name maps to none (anything but
-// "COM<n>" with n in 1..29, e.g. "COM3 (in use)").
+// "COM<n>" with n in 1..29 without leading zeros, e.g. "COM3 (in use)").
 std::string ComPortDevicePath(const char* comName);
 
 // Opens the device exclusively and closes it at once, changing none of its settings.
+// A port held by any opener, this program's own capture included, is PORT_IN_USE.
 PortStatus ProbeComPort(const char* comName);
 
 // Folder of user-made links "COM<n>" -> device, which win over the fixed device table
-// (empty on platforms that need none).
+// (empty on platforms that need none, or when no home folder is known).
 std::string ComPortLinkFolder();
