@@ -1,0 +1,702 @@
+#include "controls/MessageLogCtrl.h"
+
+#include <wx/dcbuffer.h>
+#include <wx/renderer.h>
+#include <wx/settings.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+
+wxBEGIN_EVENT_TABLE(CMessageLogCtrl, wxWindow)
+    EVT_PAINT(CMessageLogCtrl::OnPaint)
+    EVT_SIZE(CMessageLogCtrl::OnSize)
+    EVT_SET_FOCUS(CMessageLogCtrl::OnSetFocus)
+    EVT_KILL_FOCUS(CMessageLogCtrl::OnKillFocus)
+    EVT_LEFT_DOWN(CMessageLogCtrl::OnLButtonDown)
+    EVT_RIGHT_DOWN(CMessageLogCtrl::OnLButtonDown)
+    EVT_LEFT_UP(CMessageLogCtrl::OnLButtonUp)
+    EVT_RIGHT_UP(CMessageLogCtrl::OnLButtonUp)
+    EVT_MOTION(CMessageLogCtrl::OnMouseMove)
+    EVT_LEFT_DCLICK(CMessageLogCtrl::OnDoubleClick)
+    EVT_RIGHT_DCLICK(CMessageLogCtrl::OnDoubleClick)
+    EVT_MOUSEWHEEL(CMessageLogCtrl::OnMouseWheel)
+    EVT_MOUSE_CAPTURE_LOST(CMessageLogCtrl::OnCaptureLost)
+    EVT_KEY_DOWN(CMessageLogCtrl::OnKeyDown)
+    EVT_SCROLLWIN(CMessageLogCtrl::OnScroll)
+wxEND_EVENT_TABLE()
+
+namespace
+{
+const int kHeaderHeight = CMessageLogCtrl::kHeaderHeight;
+
+// Appends the UTF-8 form of text to out, up to its first NUL. Lone surrogates become
+// U+FFFD, so what is stored always converts back.
+void AppendUtf8(const wxString& text, std::string& out)
+{
+    unsigned pendingHigh = 0;
+    auto put = [&out](unsigned cp) {
+        if (cp < 0x80)
+        {
+            out.push_back(static_cast<char>(cp));
+        }
+        else if (cp < 0x800)
+        {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+        else if (cp < 0x10000)
+        {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+        else
+        {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    };
+    // Where wchar_t is 16 bits the string iterates UTF-16 units, so pairs are joined here.
+    for (wxString::const_iterator it = text.begin(); it != text.end(); ++it)
+    {
+        unsigned cp = static_cast<unsigned>((*it).GetValue());
+        if (cp == 0)
+            break;
+        if (pendingHigh)
+        {
+            if (cp >= 0xDC00 && cp <= 0xDFFF)
+            {
+                put(0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
+                pendingHigh = 0;
+                continue;
+            }
+            put(0xFFFD);
+            pendingHigh = 0;
+        }
+        if (cp >= 0xD800 && cp <= 0xDBFF)
+            pendingHigh = cp;
+        else if ((cp >= 0xDC00 && cp <= 0xDFFF) || cp > 0x10FFFF)
+            put(0xFFFD);
+        else
+            put(cp);
+    }
+    if (pendingHigh)
+        put(0xFFFD);
+}
+
+// Text handed in as bytes need not be UTF-8; Latin-1 shows every byte as something.
+wxString FromBytes(const char* p, size_t n)
+{
+    wxString s = wxString::FromUTF8(p, n);
+    if (s.empty() && n)
+        s = wxString(p, wxConvISO8859_1, n);
+    return s;
+}
+} // namespace
+
+CMessageLogCtrl::CMessageLogCtrl() = default;
+
+CMessageLogCtrl::CMessageLogCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos,
+                                 const wxSize& size, long style)
+{
+    Create(parent, id, pos, size, style);
+}
+
+CMessageLogCtrl::~CMessageLogCtrl()
+{
+    if (HasCapture())
+        ReleaseMouse();
+}
+
+bool CMessageLogCtrl::Create(wxWindow* parent, wxWindowID id, const wxPoint& pos,
+                             const wxSize& size, long style)
+{
+    // The paint handler covers every pixel, so the toolkit must not erase first.
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    // GTK makes scroll bars only for the styles given at creation; the horizontal one
+    // stays hidden until its range exceeds its page.
+    style |= wxVSCROLL | wxHSCROLL | wxWANTS_CHARS | wxFULL_REPAINT_ON_RESIZE;
+    if (!wxWindow::Create(parent, id, pos, size, style))
+        return false;
+
+    // The platform's GUI face at 8 points: the row and header geometry assume a text
+    // height near 13 pixels.
+    m_font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
+    m_font.SetPointSize(8);
+    SetFont(m_font);
+    m_nRowHeight = std::max(1, GetCharHeight());
+
+    SetCurSel(1);
+    UpdateScrollBars();
+    return true;
+}
+
+void CMessageLogCtrl::InsertColumn(const wxString& title, int width, int position)
+{
+    LOGCOLUMN column;
+    column.title = title;
+    column.width = width;
+    const int count = GetColumnCount();
+    position = std::clamp(position, 0, count);
+    m_columns.insert(m_columns.begin() + position, column);
+    if (!GetHandle())
+        return;
+    LayoutColumns();
+    UpdateScrollBars();
+    Refresh(true);
+}
+
+int CMessageLogCtrl::InsertRow(const wxString& text, int position)
+{
+    m_strConvert.clear();
+    AppendUtf8(text, m_strConvert);
+    return InsertRowBytes(m_strConvert.data(), m_strConvert.size(), position);
+}
+
+int CMessageLogCtrl::InsertRow(const char* text, int position)
+{
+    if (!text)
+        text = "";
+    return InsertRowBytes(text, std::strlen(text), position);
+}
+
+int CMessageLogCtrl::InsertRowBytes(const char* text, size_t length, int position)
+{
+    const int count = GetRowCount();
+    if (count == INT_MAX)
+        return -1;
+    if (position < 0 || position > count)
+        position = count;
+    if (!m_rows.Insert(static_cast<size_t>(position), text, length))
+        return -1;
+
+    if (position <= m_nCurSel)
+        ++m_nCurSel;
+    const int oldTop = m_nTopRow;
+    if (position > m_nRowsPerPage)
+    {
+        m_nTopRow = position - m_nRowsPerPage + 1;
+        m_nVScrollPos = m_nTopRow;
+    }
+    if (!GetHandle())
+        return position;
+    UpdateScrollBars();
+    if (m_nTopRow != oldTop)
+        InvalidateRowsFrom(m_nTopRow);
+    else
+        InvalidateRowsFrom(position);
+    return position;
+}
+
+void CMessageLogCtrl::DeleteRow(int row)
+{
+    if (row < 0 || row >= GetRowCount())
+        return;
+    m_rows.Erase(static_cast<size_t>(row));
+    if (row < m_nCurSel)
+        --m_nCurSel;
+    if (GetRowCount() == 0)
+        m_nCurSel = -1;
+    if (!GetHandle())
+        return;
+    Refresh(true);
+    UpdateScrollBars();
+}
+
+void CMessageLogCtrl::DeleteAllRows()
+{
+    // Deleting row 0 one at a time would move the whole row array per row: minutes for
+    // a long capture. The end state is the same: no rows, selection 0, both views home.
+    m_rows.Clear();
+    m_nTopRow = 0;
+    m_nCurSel = 0;
+    m_nVScrollPos = 0;
+    m_nMaxExtent = 0;
+    m_nHScrollPos = 0;
+    if (!GetHandle())
+        return;
+    Refresh(true);
+    UpdateScrollBars();
+}
+
+void CMessageLogCtrl::SetCurSel(int row)
+{
+    if (!GetHandle())
+        return;
+    const int count = GetRowCount();
+    if (row < 0)
+        row = 0;
+    if (row >= count)
+        row = count - 1;
+    if (row == m_nCurSel)
+        return;
+
+    int t = m_nTopRow;
+    if (t > row)
+        t = row;
+    const int P = m_nRowsPerPage;
+    if (P >= 0 && P <= count)
+    {
+        if (t < row - P + 1)
+            t = row - P + 1;
+        if (t + P > count)
+            t = count - P;
+    }
+    if (t < 0)
+        t = 0;
+
+    if (t != m_nTopRow)
+    {
+        const wxSize cs = GetClientSize();
+        RefreshRect(wxRect(0, kHeaderHeight, cs.x, std::max(0, cs.y - kHeaderHeight)), true);
+        m_nVScrollPos = std::clamp(t, 0, GetVScrollLimit());
+        SetScrollPos(wxVERTICAL, m_nVScrollPos);
+        m_vBar.pos = m_nVScrollPos;
+        m_nTopRow = t;
+        m_nCurSel = row;
+    }
+    else
+    {
+        InvalidateRowStrip(m_nCurSel);
+        InvalidateRowStrip(row);
+        m_nCurSel = row;
+    }
+}
+
+const char* CMessageLogCtrl::GetRowText(int row) const
+{
+    if (row < 0 || row >= GetRowCount())
+        return nullptr;
+    return m_rows.Get(static_cast<size_t>(row));
+}
+
+int CMessageLogCtrl::GetVScrollLimit() const
+{
+    return std::max(0, GetRowCount() - m_nRowsPerPage);
+}
+
+int CMessageLogCtrl::GetHScrollLimit() const
+{
+    return std::max(0, m_nMaxExtent - GetClientSize().x + 1);
+}
+
+bool CMessageLogCtrl::Enable(bool enable)
+{
+    // Only a real change reaches the control, as the enable notice does on Windows.
+    if (!wxWindow::Enable(enable))
+        return false;
+    m_bEnabled = enable;
+    Refresh(true);
+    return true;
+}
+
+void CMessageLogCtrl::LayoutColumns()
+{
+    const int L = 0, T = 0, R = GetClientSize().x;
+    int x = L;
+    for (size_t i = 0; i < m_columns.size(); ++i)
+    {
+        LOGCOLUMN& column = m_columns[i];
+        const int right = (i + 1 == m_columns.size()) ? R : x + column.width;
+        column.rcHeader = LOGRECT{x, T, right, T + kHeaderHeight};
+        x = right;
+    }
+}
+
+void CMessageLogCtrl::UpdateScrollBars()
+{
+    const wxSize cs = GetClientSize();
+    m_nRowsPerPage = (cs.y - kHeaderHeight) / m_nRowHeight;
+    const int count = GetRowCount();
+    if (count == 0)
+        m_nMaxExtent = 0;
+
+    // Windows terms: range 0 .. count - 1 with page P. The toolkit wants the number of
+    // positions and shows the bar only while it exceeds the page, as Windows does.
+    if (m_vBar.pos != m_nVScrollPos || m_vBar.page != m_nRowsPerPage || m_vBar.range != count)
+    {
+        m_vBar = ScrollBarState{m_nVScrollPos, m_nRowsPerPage, count};
+        SetScrollbar(wxVERTICAL, m_nVScrollPos, m_nRowsPerPage, count);
+    }
+
+    const int M = m_nMaxExtent - cs.x + 5;
+    if (M <= 0)
+        m_nHScrollPos = 0;
+    const int hRange = std::max(0, M + 1);
+    if (m_hBar.pos != m_nHScrollPos || m_hBar.page != 5 || m_hBar.range != hRange)
+    {
+        m_hBar = ScrollBarState{m_nHScrollPos, 5, hRange};
+        SetScrollbar(wxHORIZONTAL, m_nHScrollPos, 5, hRange);
+    }
+}
+
+void CMessageLogCtrl::InvalidateRowStrip(int row)
+{
+    const wxSize cs = GetClientSize();
+    const long long y = static_cast<long long>(row - m_nTopRow) * m_nRowHeight + kHeaderHeight;
+    if (y + m_nRowHeight <= kHeaderHeight || y >= cs.y)
+        return; // off screen: nothing to repaint
+    RefreshRect(wxRect(0, static_cast<int>(y), cs.x, m_nRowHeight), true);
+}
+
+void CMessageLogCtrl::InvalidateRowsFrom(int row)
+{
+    const wxSize cs = GetClientSize();
+    if (row < m_nTopRow)
+        row = m_nTopRow;
+    const long long y = static_cast<long long>(row - m_nTopRow) * m_nRowHeight + kHeaderHeight;
+    if (y >= cs.y)
+        return; // below the page: an append there costs no paint
+    RefreshRect(wxRect(0, static_cast<int>(y), cs.x, cs.y - static_cast<int>(y)), false);
+}
+
+bool CMessageLogCtrl::IsInRowsRect(const wxPoint& pt) const
+{
+    const long long bottom =
+        kHeaderHeight + static_cast<long long>(GetRowCount() - m_nTopRow) * m_nRowHeight - 1;
+    return pt.x >= 0 && pt.x < GetClientSize().x && pt.y >= kHeaderHeight && pt.y < bottom;
+}
+
+void CMessageLogCtrl::ScrollRowsTo(int p)
+{
+    p = std::clamp(p, 0, GetVScrollLimit());
+    m_nVScrollPos = p;
+    if (p != m_nTopRow)
+    {
+        m_nTopRow = p;
+        Refresh(false);
+    }
+    SetScrollPos(wxVERTICAL, p);
+    m_vBar.pos = p;
+}
+
+void CMessageLogCtrl::ScrollPixelsTo(int h)
+{
+    h = std::clamp(h, 0, GetHScrollLimit());
+    const int old = m_nHScrollPos;
+    m_nHScrollPos = h;
+    if (h != old)
+        Refresh(false);
+    SetScrollPos(wxHORIZONTAL, h);
+    m_hBar.pos = h;
+}
+
+void CMessageLogCtrl::OnScroll(wxScrollWinEvent& event)
+{
+    if (event.GetOrientation() == wxVERTICAL)
+        OnVScroll(event);
+    else
+        OnHScroll(event);
+}
+
+void CMessageLogCtrl::OnVScroll(wxScrollWinEvent& event)
+{
+    const wxEventType type = event.GetEventType();
+    int p = m_nVScrollPos;
+    if (type == wxEVT_SCROLLWIN_LINEUP)
+        p -= 1;
+    else if (type == wxEVT_SCROLLWIN_LINEDOWN)
+        p += 1;
+    else if (type == wxEVT_SCROLLWIN_PAGEUP)
+        p -= m_nRowsPerPage;
+    else if (type == wxEVT_SCROLLWIN_PAGEDOWN)
+        p += m_nRowsPerPage;
+    else if (type == wxEVT_SCROLLWIN_THUMBTRACK || type == wxEVT_SCROLLWIN_THUMBRELEASE)
+        p = event.GetPosition();
+    ScrollRowsTo(p);
+}
+
+void CMessageLogCtrl::OnHScroll(wxScrollWinEvent& event)
+{
+    const wxEventType type = event.GetEventType();
+    const int half = GetClientSize().x / 2;
+    int h = m_nHScrollPos;
+    if (type == wxEVT_SCROLLWIN_LINEUP)
+        h -= 5;
+    else if (type == wxEVT_SCROLLWIN_LINEDOWN)
+        h += 5;
+    else if (type == wxEVT_SCROLLWIN_PAGEUP)
+        h -= half;
+    else if (type == wxEVT_SCROLLWIN_PAGEDOWN)
+        h += half;
+    else if (type == wxEVT_SCROLLWIN_THUMBTRACK || type == wxEVT_SCROLLWIN_THUMBRELEASE)
+    {
+        h = event.GetPosition();
+        if (h >= 0 && h < GetHScrollLimit())
+            h = h / 64 * 64;
+    }
+    ScrollPixelsTo(h);
+}
+
+void CMessageLogCtrl::OnMouseWheel(wxMouseEvent& event)
+{
+    // Windows left the wheel to the parent, which ignored it; a log that will not
+    // scroll under the wheel is a trap, so the wheel moves the view as the arrows of
+    // the scroll bar would.
+    const int delta = event.GetWheelDelta() > 0 ? event.GetWheelDelta() : 120;
+    m_nWheelRest += event.GetWheelRotation();
+    const int steps = m_nWheelRest / delta;
+    m_nWheelRest -= steps * delta;
+    if (steps == 0)
+        return;
+    if (event.GetWheelAxis() == wxMOUSE_WHEEL_HORIZONTAL)
+        ScrollPixelsTo(m_nHScrollPos + steps * 5 * std::max(1, event.GetColumnsPerAction()));
+    else
+        ScrollRowsTo(m_nVScrollPos - steps * std::max(1, event.GetLinesPerAction()));
+}
+
+void CMessageLogCtrl::OnSize(wxSizeEvent& event)
+{
+    LayoutColumns();
+    UpdateScrollBars();
+    Refresh(true);
+    event.Skip();
+}
+
+void CMessageLogCtrl::OnSetFocus(wxFocusEvent& event)
+{
+    if (m_bEnabled)
+        InvalidateRowStrip(m_nCurSel);
+    event.Skip();
+}
+
+void CMessageLogCtrl::OnKillFocus(wxFocusEvent& event)
+{
+    if (m_bEnabled)
+        InvalidateRowStrip(m_nCurSel);
+    event.Skip();
+}
+
+void CMessageLogCtrl::OnLButtonDown(wxMouseEvent& event)
+{
+    if (m_bEnabled)
+    {
+        SetFocus();
+        if (IsInRowsRect(event.GetPosition()))
+        {
+            if (!HasCapture())
+                CaptureMouse();
+            OnMouseMove(event);
+            return; // OnMouseMove has let the default processing run
+        }
+    }
+    event.Skip();
+}
+
+void CMessageLogCtrl::OnMouseMove(wxMouseEvent& event)
+{
+    if (m_bEnabled && HasCapture())
+        SetCurSel((event.GetY() - kHeaderHeight) / m_nRowHeight + m_nTopRow);
+    event.Skip();
+}
+
+void CMessageLogCtrl::OnLButtonUp(wxMouseEvent& event)
+{
+    if (m_bEnabled && HasCapture())
+        ReleaseMouse();
+    event.Skip();
+}
+
+void CMessageLogCtrl::OnDoubleClick(wxMouseEvent& event)
+{
+    // A double click outside the rows, or on a disabled control, is swallowed; one on a
+    // row gets the default processing (its first click has already selected the row).
+    if (m_bEnabled && IsInRowsRect(event.GetPosition()))
+        event.Skip();
+}
+
+void CMessageLogCtrl::OnCaptureLost(wxMouseCaptureLostEvent&)
+{
+    // The toolkit took the capture away (a grab elsewhere); dragging simply ends.
+}
+
+void CMessageLogCtrl::OnKeyDown(wxKeyEvent& event)
+{
+    if (!m_bEnabled)
+        return;
+    const int S = m_nCurSel;
+    const int P = m_nRowsPerPage;
+    switch (event.GetKeyCode())
+    {
+    case WXK_PAGEUP:
+    case WXK_NUMPAD_PAGEUP:
+        SetCurSel(S - P);
+        return;
+    case WXK_PAGEDOWN:
+    case WXK_NUMPAD_PAGEDOWN:
+        SetCurSel(S + P);
+        return;
+    case WXK_END:
+    case WXK_NUMPAD_END:
+        SetCurSel(GetRowCount() - 1);
+        return;
+    case WXK_HOME:
+    case WXK_NUMPAD_HOME:
+        SetCurSel(0);
+        return;
+    case WXK_UP:
+    case WXK_NUMPAD_UP:
+        SetCurSel(S - 1);
+        return;
+    case WXK_DOWN:
+    case WXK_NUMPAD_DOWN:
+        SetCurSel(S + 1);
+        return;
+    case WXK_TAB:
+        // Asking for every key takes Tab away from dialog navigation; hand it back.
+        if (!event.HasAnyModifiers() || event.GetModifiers() == wxMOD_SHIFT)
+        {
+            Navigate(event.ShiftDown() ? wxNavigationKeyEvent::IsBackward
+                                       : wxNavigationKeyEvent::IsForward);
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    event.Skip();
+}
+
+void CMessageLogCtrl::OnPaint(wxPaintEvent&)
+{
+    wxAutoBufferedPaintDC dc(this);
+    const wxSize cs = GetClientSize();
+    const wxColour clrWindow = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
+    const wxColour clrFace = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE);
+    const wxColour clrText = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT);
+    const wxColour clrHighlight = wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT);
+    const wxColour clrHighlightText = wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT);
+    const wxColour B = m_bEnabled ? clrWindow : clrFace;
+    // Rows outside the damaged area keep their pixels; skipping them keeps a one-row
+    // repaint (selection, append) from laying out a page of text.
+    const wxRect damaged = GetUpdateRegion().GetBox();
+
+    dc.SetFont(m_font);
+    dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
+    dc.SetTextBackground(clrFace);
+    dc.SetPen(*wxTRANSPARENT_PEN);
+
+    if (damaged.GetTop() < kHeaderHeight)
+    {
+        wxRendererNative& renderer = wxRendererNative::Get();
+        dc.SetTextForeground(*wxBLACK);
+        for (const LOGCOLUMN& column : m_columns)
+        {
+            const int left = column.rcHeader.left - m_nHScrollPos;
+            const wxRect face(left, column.rcHeader.top, column.rcHeader.right - left,
+                              column.rcHeader.bottom - column.rcHeader.top);
+            if (face.width > 0 && face.height > 0)
+                renderer.DrawPushButton(this, dc, face, 0);
+            dc.DrawText(column.title, left + 3, column.rcHeader.top + 1);
+        }
+        if (m_columns.empty())
+        {
+            dc.SetBrush(wxBrush(clrWindow));
+            dc.DrawRectangle(0, 0, cs.x, kHeaderHeight);
+        }
+    }
+
+    const int rowHeight = std::max(1, dc.GetCharHeight());
+    const bool heightChanged = rowHeight != m_nRowHeight;
+    m_nRowHeight = rowHeight;
+    m_nRowsPerPage = (cs.y - kHeaderHeight) / m_nRowHeight;
+
+    dc.SetTextBackground(B);
+    dc.SetTextForeground(clrText);
+    const int count = GetRowCount();
+    const bool focused = FindFocus() == this;
+    const int extentBefore = m_nMaxExtent;
+    int drawn = 0;
+    int top = kHeaderHeight;
+    for (int r = m_nTopRow; r >= 0 && r <= m_nTopRow + m_nRowsPerPage && r < count;
+         ++r, ++drawn, top += m_nRowHeight)
+    {
+        if (top >= damaged.GetBottom() + 1 || top + m_nRowHeight <= damaged.GetTop())
+            continue;
+        const wxRect rc(0, top, cs.x, m_nRowHeight);
+        if (r == m_nCurSel)
+        {
+            dc.SetBrush(wxBrush(clrHighlight));
+            dc.DrawRectangle(rc);
+            dc.SetTextBackground(clrHighlight);
+            dc.SetTextForeground(clrHighlightText);
+            DrawRow(dc, m_rows.Get(static_cast<size_t>(r)), top);
+            if (focused)
+            {
+                // The dotted frame of a focus rectangle inverts the pixels it crosses;
+                // on the highlight fill that is the highlight's inverse.
+                const wxColour inverse(255 - clrHighlight.Red(), 255 - clrHighlight.Green(),
+                                       255 - clrHighlight.Blue());
+                wxPen pen(inverse, 1, wxPENSTYLE_USER_DASH);
+                const wxDash dots[2] = {1, 1};
+                pen.SetDashes(2, dots);
+                dc.SetPen(pen);
+                dc.SetBrush(*wxTRANSPARENT_BRUSH);
+                dc.DrawRectangle(rc);
+                dc.SetPen(*wxTRANSPARENT_PEN);
+            }
+            dc.SetTextForeground(clrText);
+        }
+        else
+        {
+            dc.SetBrush(wxBrush(B));
+            dc.DrawRectangle(rc);
+            dc.SetTextBackground(B);
+            DrawRow(dc, m_rows.Get(static_cast<size_t>(r)), top);
+        }
+    }
+
+    const int bandTop = drawn * m_nRowHeight + kHeaderHeight;
+    if (bandTop < cs.y)
+    {
+        dc.SetBrush(wxBrush(clrWindow));
+        dc.DrawRectangle(0, bandTop, cs.x, cs.y - bandTop);
+    }
+
+    if (heightChanged || m_nMaxExtent != extentBefore)
+        UpdateScrollBars();
+}
+
+int CMessageLogCtrl::DrawRow(wxDC& dc, const char* text, int top)
+{
+    int x = -m_nHScrollPos;
+    const char* cell = text;
+    const char* rest = nullptr; // the text whose width ends the row
+    size_t restLength = 0;
+    const size_t columns = m_columns.size();
+    size_t i = 0;
+    for (; i < columns; ++i)
+    {
+        const char* tab = std::strchr(cell, '\t');
+        const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
+        if (length)
+            dc.DrawText(FromBytes(cell, length), x + 3, top);
+        if (!tab)
+        {
+            rest = cell;
+            restLength = length;
+            break;
+        }
+        x += m_columns[i].width;
+        cell = tab + 1;
+    }
+    if (i == columns)
+    {
+        // Past the last column's TAB: not drawn, but its width still counts.
+        rest = cell;
+        restLength = std::strlen(cell);
+    }
+    if (!restLength)
+        return x + m_nHScrollPos;
+    wxCoord w = 0, h = 0;
+    dc.GetMultiLineTextExtent(FromBytes(rest, restLength), &w, &h);
+    const long long extent = static_cast<long long>(x) + m_nHScrollPos + w;
+    const int clamped = static_cast<int>(std::min<long long>(extent, INT_MAX / 2));
+    if (clamped > m_nMaxExtent)
+        m_nMaxExtent = clamped;
+    return clamped;
+}

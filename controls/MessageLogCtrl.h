@@ -29,11 +29,17 @@ public:
     // Height of the header strip at the top of the client area, in pixels.
     static constexpr int kHeaderHeight = 16;
 
+    // Edges in client coordinates; right and bottom lie just outside, as for a RECT.
+    struct LOGRECT
+    {
+        int left = 0, top = 0, right = 0, bottom = 0;
+    };
+
     struct LOGCOLUMN
     {
         wxString title;
         int width = 0;
-        wxRect rcHeader; // client coordinates, set by the column layout
+        LOGRECT rcHeader; // set by the column layout
     };
 
     // Two-step creation: construct, then Create(); or construct and create at once.
@@ -112,6 +118,7 @@ private:
     void OnMouseWheel(wxMouseEvent& event);
     void OnCaptureLost(wxMouseCaptureLostEvent& event);
     void OnKeyDown(wxKeyEvent& event);
+    void OnScroll(wxScrollWinEvent& event);
     void OnVScroll(wxScrollWinEvent& event);
     void OnHScroll(wxScrollWinEvent& event);
 
