@@ -1,0 +1,573 @@
+#include "platform/RegistryHive.h"
+
+#include <cstdio>
+
+namespace {
+
+const char kHeader4[] = "REGEDIT4";
+const char kHeader5[] = "Windows Registry Editor Version 5.00";
+
+// The registry editor wraps hex lists so that no line passes 80 columns.
+constexpr size_t kHexLineWidth = 76;
+
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool StartsWithNoCase(const std::string& s, size_t pos, const char* prefix)
+{
+    for (size_t i = 0; prefix[i]; ++i) {
+        if (pos + i >= s.size() || LowerAscii(s[pos + i]) != LowerAscii(prefix[i]))
+            return false;
+    }
+    return true;
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string Trim(const std::string& s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp)
+{
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+// Returns the number of code units that could not be converted (each became U+FFFD).
+int Utf16ToUtf8(const uint8_t* p, size_t n, bool bigEndian, std::string& out)
+{
+    int errors = 0;
+    auto unit = [&](size_t i) -> uint32_t {
+        return bigEndian ? uint32_t(p[i] << 8 | p[i + 1]) : uint32_t(p[i] | p[i + 1] << 8);
+    };
+    size_t i = 0;
+    for (; i + 1 < n; i += 2) {
+        uint32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 3 < n) {
+            uint32_t lo = unit(i + 2);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        if (u >= 0xD800 && u <= 0xDFFF) {
+            AppendUtf8(out, 0xFFFD);
+            ++errors;
+            continue;
+        }
+        AppendUtf8(out, u);
+    }
+    if (i < n)
+        ++errors;   // a lone last byte
+    return errors;
+}
+
+bool IsStringType(uint32_t type)
+{
+    return type == 1 || type == 2 || type == 7;
+}
+
+// Reads a quoted string starting at s[pos] == '"'; pos ends after the closing quote.
+bool ReadQuoted(const std::string& s, size_t& pos, std::string& out)
+{
+    ++pos;
+    while (pos < s.size()) {
+        char c = s[pos++];
+        if (c == '"')
+            return true;
+        if (c == '\\' && pos < s.size()) {
+            char e = s[pos++];
+            switch (e) {
+            case '\\': out += '\\'; break;
+            case '"': out += '"'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case '0': out += '\0'; break;
+            default:
+                // Not an escape the editor writes: keep it as it stands.
+                out += '\\';
+                out += e;
+            }
+            continue;
+        }
+        out += c;
+    }
+    return false;
+}
+
+bool OnlyBlanksFrom(const std::string& s, size_t pos)
+{
+    for (; pos < s.size(); ++pos) {
+        if (!IsBlank(s[pos]))
+            return false;
+    }
+    return true;
+}
+
+bool ParseHexBytes(const std::string& s, std::vector<uint8_t>& out)
+{
+    size_t pos = 0;
+    while (true) {
+        while (pos < s.size() && IsBlank(s[pos]))
+            ++pos;
+        if (pos >= s.size())
+            return true;   // empty list, or a trailing comma
+        int hi = HexDigit(s[pos]);
+        if (hi < 0)
+            return false;
+        ++pos;
+        int value = hi;
+        if (pos < s.size() && HexDigit(s[pos]) >= 0)
+            value = hi * 16 + HexDigit(s[pos++]);
+        out.push_back(uint8_t(value));
+        while (pos < s.size() && IsBlank(s[pos]))
+            ++pos;
+        if (pos >= s.size())
+            return true;
+        if (s[pos] != ',')
+            return false;
+        ++pos;
+    }
+}
+
+std::string NormalisePath(const std::string& text)
+{
+    return CRegistryHive::JoinPath(std::string(), text.c_str());
+}
+
+bool HasPrefixPath(const std::string& path, const std::string& prefix)
+{
+    if (path.size() <= prefix.size() || path[prefix.size()] != '\\')
+        return false;
+    return CRegistryHive::SameName(path.substr(0, prefix.size()), prefix);
+}
+
+void AppendEscaped(std::string& out, const std::string& s)
+{
+    out += '"';
+    for (char c : s) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '"': out += "\\\""; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+    out += '"';
+}
+
+// A REG_SZ written as a quoted string must read back with the same bytes: one NUL,
+// at the end, and only characters that survive any code page.
+bool FitsPlainString(const RegistryHiveValue& v)
+{
+    if (v.type != 1 || v.data.empty() || v.data.back() != 0)
+        return false;
+    for (size_t i = 0; i + 1 < v.data.size(); ++i) {
+        if (v.data[i] < 0x20 || v.data[i] > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+void AppendValueLine(std::string& out, const RegistryHiveValue& v)
+{
+    size_t lineStart = out.size();
+    if (v.name.empty())
+        out += '@';
+    else
+        AppendEscaped(out, v.name);
+    out += '=';
+    char buf[32];
+    if (v.type == 4 && v.data.size() == 4) {
+        uint32_t d = uint32_t(v.data[0]) | uint32_t(v.data[1]) << 8 |
+                     uint32_t(v.data[2]) << 16 | uint32_t(v.data[3]) << 24;
+        std::snprintf(buf, sizeof buf, "dword:%08x", unsigned(d));
+        out += buf;
+    } else if (FitsPlainString(v)) {
+        AppendEscaped(out, std::string(v.data.begin(), v.data.end() - 1));
+    } else {
+        if (v.type == 3)
+            out += "hex:";
+        else {
+            std::snprintf(buf, sizeof buf, "hex(%x):", unsigned(v.type));
+            out += buf;
+        }
+        for (size_t i = 0; i < v.data.size(); ++i) {
+            std::snprintf(buf, sizeof buf, "%02x", unsigned(v.data[i]));
+            out += buf;
+            if (i + 1 < v.data.size()) {
+                out += ',';
+                if (out.size() - lineStart >= kHexLineWidth) {
+                    out += "\\\r\n  ";
+                    lineStart = out.size() - 2;
+                }
+            }
+        }
+    }
+    out += "\r\n";
+}
+
+}  // namespace
+
+bool CRegistryHive::SameName(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::string CRegistryHive::JoinPath(const std::string& parent, const char* relative)
+{
+    std::string out = parent;
+    if (!relative)
+        return out;
+    const char* p = relative;
+    while (*p) {
+        const char* e = p;
+        while (*e && *e != '\\')
+            ++e;
+        if (e > p) {
+            if (!out.empty())
+                out += '\\';
+            out.append(p, e);
+        }
+        p = *e ? e + 1 : e;
+    }
+    return out;
+}
+
+RegistryHiveKey* CRegistryHive::FindKey(const std::string& path)
+{
+    for (auto& k : m_keys) {
+        if (SameName(k.path, path))
+            return &k;
+    }
+    return nullptr;
+}
+
+const RegistryHiveKey* CRegistryHive::FindKey(const std::string& path) const
+{
+    return const_cast<CRegistryHive*>(this)->FindKey(path);
+}
+
+bool CRegistryHive::HasKey(const std::string& path) const
+{
+    if (path.empty())
+        return false;
+    if (path.find('\\') == std::string::npos)
+        return true;   // a root
+    for (const auto& k : m_keys) {
+        if (SameName(k.path, path) || HasPrefixPath(k.path, path))
+            return true;
+    }
+    return false;
+}
+
+bool CRegistryHive::CreateKey(const std::string& path)
+{
+    bool bNew = !HasKey(path);
+    if (!FindKey(path))
+        m_keys.push_back(RegistryHiveKey{path, {}});
+    return bNew;
+}
+
+void CRegistryHive::DeleteKey(const std::string& path)
+{
+    std::vector<RegistryHiveKey> kept;
+    kept.reserve(m_keys.size());
+    for (auto& k : m_keys) {
+        if (!SameName(k.path, path) && !HasPrefixPath(k.path, path))
+            kept.push_back(std::move(k));
+    }
+    m_keys.swap(kept);
+}
+
+const RegistryHiveValue* CRegistryHive::FindValue(const std::string& path,
+                                                  const std::string& name) const
+{
+    const RegistryHiveKey* k = FindKey(path);
+    if (!k)
+        return nullptr;
+    for (const auto& v : k->values) {
+        if (SameName(v.name, name))
+            return &v;
+    }
+    return nullptr;
+}
+
+void CRegistryHive::SetValue(const std::string& path, const std::string& name, uint32_t type,
+                             const uint8_t* data, size_t length)
+{
+    RegistryHiveKey* k = FindKey(path);
+    if (!k) {
+        m_keys.push_back(RegistryHiveKey{path, {}});
+        k = &m_keys.back();
+    }
+    for (auto& v : k->values) {
+        if (SameName(v.name, name)) {
+            v.type = type;
+            v.data.assign(data, data + length);
+            return;
+        }
+    }
+    k->values.push_back(RegistryHiveValue{name, type, std::vector<uint8_t>(data, data + length)});
+}
+
+void CRegistryHive::DeleteValue(const std::string& path, const std::string& name)
+{
+    RegistryHiveKey* k = FindKey(path);
+    if (!k)
+        return;
+    for (auto it = k->values.begin(); it != k->values.end(); ++it) {
+        if (SameName(it->name, name)) {
+            k->values.erase(it);
+            return;
+        }
+    }
+}
+
+RegistryHiveDamage CRegistryHive::Parse(const uint8_t* text, size_t length)
+{
+    m_keys.clear();
+    RegistryHiveDamage damage;
+
+    std::string s;
+    bool bWide = false;
+    int decodeErrors = 0;
+    if (length >= 2 && text[0] == 0xFF && text[1] == 0xFE) {
+        bWide = true;
+        decodeErrors = Utf16ToUtf8(text + 2, length - 2, false, s);
+    } else if (length >= 2 && text[0] == 0xFE && text[1] == 0xFF) {
+        bWide = true;
+        decodeErrors = Utf16ToUtf8(text + 2, length - 2, true, s);
+    } else if (length >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF) {
+        s.assign(reinterpret_cast<const char*>(text) + 3, length - 3);
+    } else {
+        s.assign(reinterpret_cast<const char*>(text), length);
+    }
+
+    std::vector<std::string> lines;
+    for (size_t b = 0; b <= s.size();) {
+        size_t e = s.find('\n', b);
+        if (e == std::string::npos)
+            e = s.size();
+        size_t end = (e > b && s[e - 1] == '\r') ? e - 1 : e;
+        lines.push_back(s.substr(b, end - b));
+        b = e + 1;
+    }
+
+    size_t i = 0;
+    while (i < lines.size() && Trim(lines[i]).empty())
+        ++i;
+    if (i == lines.size()) {
+        // Nothing at all: a fresh file, not a damaged one.
+        damage.bHeaderKnown = decodeErrors == 0;
+        return damage;
+    }
+    int version = bWide ? 5 : 4;
+    std::string first = Trim(lines[i]);
+    if (first == kHeader4) {
+        damage.bHeaderKnown = true;
+        version = 4;
+        ++i;
+    } else if (first == kHeader5) {
+        damage.bHeaderKnown = true;
+        version = 5;
+        ++i;
+    }
+    if (decodeErrors) {
+        damage.nBadLines += decodeErrors;
+        damage.nFirstBadLine = 1;
+    }
+
+    auto bad = [&](size_t line) {
+        ++damage.nBadLines;
+        if (!damage.nFirstBadLine)
+            damage.nFirstBadLine = int(line + 1);
+    };
+
+    std::string current;   // "" when no usable key line precedes
+    for (; i < lines.size(); ++i) {
+        const size_t lineNo = i;
+        std::string line = Trim(lines[i]);
+        if (line.empty() || line[0] == ';')
+            continue;
+
+        if (line[0] == '[') {
+            current.clear();
+            if (line.back() != ']') {
+                bad(lineNo);
+                continue;
+            }
+            std::string inner = line.substr(1, line.size() - 2);
+            bool bDelete = !inner.empty() && inner[0] == '-';
+            std::string path = NormalisePath(bDelete ? inner.substr(1) : inner);
+            if (path.empty()) {
+                bad(lineNo);
+                continue;
+            }
+            if (bDelete) {
+                DeleteKey(path);
+            } else {
+                CreateKey(path);
+                current = path;
+            }
+            continue;
+        }
+
+        if (line[0] != '"' && line[0] != '@') {
+            bad(lineNo);
+            continue;
+        }
+        size_t pos = 0;
+        std::string name;
+        if (line[0] == '@') {
+            pos = 1;
+        } else if (!ReadQuoted(line, pos, name)) {
+            bad(lineNo);
+            continue;
+        }
+        while (pos < line.size() && IsBlank(line[pos]))
+            ++pos;
+        if (pos >= line.size() || line[pos] != '=') {
+            bad(lineNo);
+            continue;
+        }
+        ++pos;
+        while (pos < line.size() && IsBlank(line[pos]))
+            ++pos;
+
+        uint32_t type = 0;
+        std::vector<uint8_t> data;
+        bool bDeleteValue = false;
+        bool bOk = false;
+        if (pos < line.size() && line[pos] == '-' && OnlyBlanksFrom(line, pos + 1)) {
+            bDeleteValue = true;
+            bOk = true;
+        } else if (pos < line.size() && line[pos] == '"') {
+            std::string text;
+            if (ReadQuoted(line, pos, text) && OnlyBlanksFrom(line, pos)) {
+                type = 1;
+                data.assign(text.begin(), text.end());
+                data.push_back(0);
+                bOk = true;
+            }
+        } else if (StartsWithNoCase(line, pos, "dword:")) {
+            std::string digits = Trim(line.substr(pos + 6));
+            if (!digits.empty() && digits.size() <= 8) {
+                uint32_t d = 0;
+                bOk = true;
+                for (char c : digits) {
+                    int h = HexDigit(c);
+                    if (h < 0)
+                        bOk = false;
+                    d = d << 4 | uint32_t(h < 0 ? 0 : h);
+                }
+                type = 4;
+                data = {uint8_t(d), uint8_t(d >> 8), uint8_t(d >> 16), uint8_t(d >> 24)};
+            }
+        } else if (StartsWithNoCase(line, pos, "hex")) {
+            size_t p = pos + 3;
+            bool bTypeOk = true;
+            type = 3;
+            if (p < line.size() && line[p] == '(') {
+                size_t close = line.find(')', p);
+                if (close == std::string::npos || close == p + 1 || close - p - 1 > 8) {
+                    bTypeOk = false;
+                } else {
+                    type = 0;
+                    for (size_t q = p + 1; q < close; ++q) {
+                        int h = HexDigit(line[q]);
+                        if (h < 0)
+                            bTypeOk = false;
+                        type = type << 4 | uint32_t(h < 0 ? 0 : h);
+                    }
+                    p = close + 1;
+                }
+            }
+            if (bTypeOk && p < line.size() && line[p] == ':') {
+                std::string list = line.substr(p + 1);
+                // A trailing backslash continues the list on the next line.
+                while (!list.empty() && list.back() == '\\' && i + 1 < lines.size()) {
+                    list.pop_back();
+                    list += Trim(lines[++i]);
+                }
+                if (!list.empty() && list.back() == '\\')
+                    list.pop_back();   // the file ended inside the list
+                bOk = ParseHexBytes(list, data);
+                if (bOk && version == 5 && IsStringType(type) && data.size() % 2 == 0) {
+                    // Version 5.00 writes string types as UTF-16LE bytes.
+                    std::string narrow;
+                    Utf16ToUtf8(data.data(), data.size(), false, narrow);
+                    data.assign(narrow.begin(), narrow.end());
+                }
+            }
+        }
+        if (!bOk || current.empty()) {
+            bad(lineNo);
+            continue;
+        }
+        if (bDeleteValue)
+            DeleteValue(current, name);
+        else
+            SetValue(current, name, type, data.data(), data.size());
+    }
+    return damage;
+}
+
+std::string CRegistryHive::Write() const
+{
+    std::string out = kHeader4;
+    out += "\r\n";
+    for (const auto& k : m_keys) {
+        out += "\r\n[";
+        out += k.path;
+        out += "]\r\n";
+        for (const auto& v : k.values)
+            AppendValueLine(out, v);
+    }
+    out += "\r\n";
+    return out;
+}
