@@ -1,0 +1,70 @@
+// Tests are listed without a display; only a run starts wxWidgets. Settings and GTK
+// state go to a scratch folder, never to the real ~/.config.
+
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/debug.h>
+#include <wx/dialog.h>
+#include <wx/init.h>
+#include <wx/modalhook.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace
+{
+void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+                  const wxString& msg)
+{
+    ADD_FAILURE_AT(file.utf8_str(), line)
+        << "wxWidgets assertion in " << func << ": " << cond << " " << msg;
+}
+
+// No test here expects a dialog; one that appeared would wait for a click forever.
+class CancelEveryDialog : public wxModalDialogHook
+{
+protected:
+    int Enter(wxDialog* dialog) override
+    {
+        ADD_FAILURE() << "unexpected modal dialog: " << dialog->GetTitle().utf8_string();
+        return wxID_CANCEL;
+    }
+    void Exit(wxDialog*) override {}
+};
+} // namespace
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    if (testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();
+
+    char scratch[] = "/tmp/tessarin-msglog-XXXXXX";
+    if (!mkdtemp(scratch))
+    {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    setenv("XDG_CONFIG_HOME", scratch, 1);
+
+    wxApp::SetInstance(new wxApp);
+    int wxArgc = 1;
+    if (!wxEntryStart(wxArgc, argv))
+    {
+        std::fprintf(stderr, "cannot start wxWidgets: is there a display?\n");
+        return 1;
+    }
+    wxSetAssertHandler(FailOnAssert);
+    CancelEveryDialog hook;
+    hook.Register();
+
+    const int rc = RUN_ALL_TESTS();
+
+    hook.Unregister();
+    wxEntryCleanup();
+    std::error_code ignored; // a leftover scratch folder in /tmp harms nothing
+    std::filesystem::remove_all(scratch, ignored);
+    return rc;
+}
