@@ -373,8 +373,9 @@ public:
         Locate();
         if (m_hivePath.empty())
             return;
-        if (!m_bCleaned) {
-            m_bCleaned = true;
+        // Once per process, forked ones included: a start is when leftovers can be.
+        if (m_cleanedPid != getpid()) {
+            m_cleanedPid = getpid();
             CLockFile lock;
             if (Exists(m_folder) && lock.Acquire(LockPath(), true, false) == 0)
                 RemoveStaleTemps(WriteTarget(m_hivePath));
@@ -443,7 +444,7 @@ private:
         m_tree.Clear();
         m_pending.clear();
         m_bCached = false;
-        m_bCleaned = false;
+        m_cleanedPid = 0;
     }
 
     std::string LockPath() const { return m_hivePath + ".lock"; }
@@ -519,7 +520,7 @@ private:
     bool m_bLocated = false;
     std::string m_folder;
     std::string m_hivePath;
-    bool m_bCleaned = false;
+    pid_t m_cleanedPid = 0;
     bool m_bCached = false;
     bool m_bCachedExists = false;
     FileId m_cachedId;
