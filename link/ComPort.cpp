@@ -12,7 +12,7 @@ CComPort::~CComPort()
 
 bool CComPort::Open(int maxDataLength, const char* portName, int baudRate)
 {
-    std::lock_guard<CPortLock> guard(m_lock);
+    CPortLockGuard guard(m_lock, CPortLockGuard::WRITE);
     m_reader.Reset(maxDataLength);
     return m_port.Open(portName, baudRate);
 }
@@ -20,19 +20,19 @@ bool CComPort::Open(int maxDataLength, const char* portName, int baudRate)
 bool CComPort::Close()
 {
     // Under the lock, so a sender on another thread never writes to a closed or reused descriptor.
-    std::lock_guard<CPortLock> guard(m_lock);
+    CPortLockGuard guard(m_lock, CPortLockGuard::WRITE);
     return m_port.Close();
 }
 
 int CComPort::Read(uint8_t* buffer, int count)
 {
-    std::lock_guard<CPortLock> guard(m_lock);
+    CPortLockGuard guard(m_lock, CPortLockGuard::READ);
     return m_port.Read(buffer, count);
 }
 
 int CComPort::Write(const uint8_t* buffer, int count)
 {
-    std::lock_guard<CPortLock> guard(m_lock);
+    CPortLockGuard guard(m_lock, CPortLockGuard::WRITE);
     return m_port.Write(buffer, count);
 }
 
