@@ -280,9 +280,14 @@ std::string CRegistryHive::JoinPath(const std::string& parent, const char* relat
 
 RegistryHiveKey* CRegistryHive::FindKey(const std::string& path)
 {
-    for (auto& k : m_keys) {
-        if (SameName(k.path, path))
-            return &k;
+    // Values come key by key, so the last key found is usually the one asked for.
+    if (m_nLastKey < m_keys.size() && SameName(m_keys[m_nLastKey].path, path))
+        return &m_keys[m_nLastKey];
+    for (size_t i = 0; i < m_keys.size(); ++i) {
+        if (SameName(m_keys[i].path, path)) {
+            m_nLastKey = i;
+            return &m_keys[i];
+        }
     }
     return nullptr;
 }

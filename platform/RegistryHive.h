@@ -67,4 +67,5 @@ private:
     const RegistryHiveKey* FindKey(const std::string& path) const;
 
     std::vector<RegistryHiveKey> m_keys;
+    size_t m_nLastKey = 0;
 };
