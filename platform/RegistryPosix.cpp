@@ -186,7 +186,7 @@ DiskImage ReadDisk(const std::string& path)
     }
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         img.state = DiskState::NotAFile;
-        close(fd);
+        close(fd);   // read-only, and we are done with it either way
         return img;
     }
     img.id = IdOf(st);
@@ -219,7 +219,7 @@ void SyncFolder(const std::string& folder)
     // The rename is done either way; this only makes it outlast a power cut, and there
     // is nothing better to do when the folder cannot be synced.
     (void)fsync(fd);
-    close(fd);
+    close(fd);   // a folder opened for reading holds nothing to flush
 }
 
 // Writes text to a unique file beside target, flushes it to disk and renames it over
@@ -230,8 +230,9 @@ RegStatus ReplaceFile(const std::string& target, const std::string& text)
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        // The time only spreads the names; the pid and counter already make them unique.
         timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
+        (void)clock_gettime(CLOCK_MONOTONIC, &now);
         char tag[64];
         std::snprintf(tag, sizeof tag, "%s%ld-%u-%lx", kTempTag, long(getpid()), ++counter,
                       static_cast<unsigned long>(now.tv_nsec));
@@ -314,7 +315,7 @@ void RemoveStaleTemps(const std::string& target)
         if (std::strncmp(name, base.c_str(), base.size()) == 0 && std::strstr(name, kTempTag))
             (void)unlinkat(dirfd(dir), name, 0);   // gone already, or not ours to remove
     }
-    closedir(dir);
+    closedir(dir);   // only read from
 }
 
 class CLockFile {
@@ -329,7 +330,7 @@ public:
             if (errno == EINTR)
                 continue;
             int err = errno;
-            close(m_fd);
+            close(m_fd);   // never locked: nothing to release or lose
             m_fd = -1;
             return err;
         }
@@ -338,7 +339,7 @@ public:
     ~CLockFile()
     {
         if (m_fd >= 0)
-            close(m_fd);   // also releases the lock
+            close(m_fd);   // releases the lock; an empty lock file has nothing to lose
     }
 
 private:
@@ -377,7 +378,9 @@ public:
         if (m_cleanedPid != getpid()) {
             m_cleanedPid = getpid();
             CLockFile lock;
-            if (Exists(m_folder) && lock.Acquire(LockPath(), true, false) == 0)
+            // No lock file means no save ever ran here, so nothing to clean: a load
+            // creates nothing.
+            if (lock.Acquire(LockPath(), false, false) == 0)
                 RemoveStaleTemps(WriteTarget(m_hivePath));
         }
         struct stat st;
@@ -448,12 +451,6 @@ private:
     }
 
     std::string LockPath() const { return m_hivePath + ".lock"; }
-
-    static bool Exists(const std::string& path)
-    {
-        struct stat st;
-        return stat(path.c_str(), &st) == 0;
-    }
 
     void TakeDisk(const DiskImage& img)
     {

@@ -171,6 +171,11 @@ protected:
 
 TEST_F(SettingsPosixTest, HiveLivesUnderXdgConfigHomeOwnerOnly)
 {
+    // Loading from nothing creates nothing: not even the folder.
+    struct stat st;
+    EXPECT_FALSE(Loaded().Load());
+    EXPECT_NE(0, stat(m_store.Folder().c_str(), &st));
+
     mode_t old = umask(0);   // even a permissive umask must not open the hive to others
     CTessarinSettings s;
     s.m_nChkParam = 1;
@@ -178,7 +183,6 @@ TEST_F(SettingsPosixTest, HiveLivesUnderXdgConfigHomeOwnerOnly)
     umask(old);
     ASSERT_TRUE(bSaved);
 
-    struct stat st;
     ASSERT_EQ(0, stat(m_store.HivePath().c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);
     ASSERT_EQ(0, stat(m_store.Folder().c_str(), &st));
