@@ -82,34 +82,6 @@ TEST(RegistryHive, ReadsRegedit4WithEveryValueForm)
     EXPECT_FALSE(hive.HasKey("HKEY_CURRENT_USER\\Software\\Varn"));
 }
 
-TEST(RegistryHive, ReadsVersion5Utf16WithCrlf)
-{
-    // As a registry editor exports it: UTF-16LE with a byte-order mark, CRLF, strings cut
-    // at their first NUL, and string types in hex as UTF-16LE bytes.
-    const std::u16string text =
-        u"Windows Registry Editor Version 5.00\r\n"
-        u"\r\n"
-        u"[HKEY_CURRENT_USER\\Software\\Varnolt\\Tessarin\\Settings]\r\n"
-        u"\"appendToLogFile\"=dword:00000001\r\n"
-        u"\"strLogFile\"=\"D:\\\\Mesures\\\\journal \u00e9t\u00e9.log\"\r\n"
-        u"\"multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
-        u"\"expand\"=hex(2):25,00,54,00,\\\r\n"
-        u"  25,00,00,00\r\n"
-        u"\r\n"
-        u"[HKEY_CURRENT_USER\\Software\\Other Vendor\\Tool]\r\n"
-        u"\"keep\"=hex:de,ad,be,ef\r\n";
-    std::vector<uint8_t> bytes = Utf16Le(text);
-    CRegistryHive hive;
-    RegistryHiveDamage damage = hive.Parse(bytes.data(), bytes.size());
-    EXPECT_FALSE(damage.Any());
-    EXPECT_EQ((std::vector<uint8_t>{1, 0, 0, 0}), ValueOf(hive, kKey, "appendToLogFile", 4));
-    EXPECT_EQ(Bytes(std::string("D:\\Mesures\\journal \xc3\xa9t\xc3\xa9.log") + '\0'),
-              ValueOf(hive, kKey, "strLogFile", 1));
-    EXPECT_EQ(Bytes(std::string("a\0b\0\0", 5)), ValueOf(hive, kKey, "multi", 7));
-    EXPECT_EQ(Bytes(std::string("%T%\0", 4)), ValueOf(hive, kKey, "expand", 2));
-    EXPECT_EQ((std::vector<uint8_t>{0xde, 0xad, 0xbe, 0xef}), ValueOf(hive, kOther, "keep", 3));
-}
-
 TEST(RegistryHive, WritesRegedit4ThatReadsBackTheSame)
 {
     CRegistryHive hive;

@@ -255,6 +255,8 @@ TEST_F(SettingsPosixTest, HandWrittenExportsLoadAndOthersKeysSurviveSaves)
         u"\"Window\"=hex:2c,00,00,00,02,00,00,00\r\n"
         u"\"Title\"=\"Some \\\"tool\\\"\"\r\n"
         u"\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+        u"\"Path\"=hex(2):25,00,54,00,\\\r\n"
+        u"  25,00,e9,00,00,00\r\n"
         u"@=dword:0000002a\r\n"
         u"\r\n"
         u"[HKEY_LOCAL_MACHINE\\Software\\Elsewhere]\r\n"
@@ -297,6 +299,13 @@ TEST_F(SettingsPosixTest, HandWrittenExportsLoadAndOthersKeysSurviveSaves)
         ASSERT_NE(nullptr, list);
         EXPECT_EQ(std::string("a\0b\0\0", 5),
                   std::string(list->data.begin(), list->data.end()));
+        if (file == &version5) {
+            // UTF-16 string data, continued over two lines, becomes narrow text.
+            const RegistryHiveValue* path = after.FindValue(kOtherKey, "Path");
+            ASSERT_NE(nullptr, path);
+            EXPECT_EQ(std::string("%T%\xc3\xa9") + '\0',
+                      std::string(path->data.begin(), path->data.end()));
+        }
         EXPECT_EQ(40u, Loaded().m_nYPos);
         EXPECT_STREQ("/var/log/tessarin/run.log", Loaded().m_szLogFile);
         unlink(m_store.HivePath().c_str());
