@@ -57,8 +57,8 @@ constexpr uint32_t TREG_CREATED_NEW_KEY = 1;
 constexpr uint32_t TREG_OPENED_EXISTING_KEY = 2;
 
 // Opens parent\subKey (subKey null or "" opens parent again) and stores a new handle
-// in *result. 0, or 2 when the key does not exist, 6 for a bad parent; *result is
-// untouched on failure.
+// in *result. 0, or 2 when the key does not exist, 6 for a bad parent, 161 for a
+// subKey that begins with a backslash; *result is untouched on failure.
 RegStatus RegistryOpenKey(RegKey parent, const char* subKey, uint32_t options,
                           uint32_t access, RegKey* result);
 
