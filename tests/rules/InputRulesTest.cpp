@@ -13,7 +13,7 @@ struct Read {
     int64_t value;
 };
 
-TEST(ReadNumber, DecimalReadsLikeScanf)
+TEST(NumberReading, DecimalReadsLikeScanf)
 {
     const Read valid[] = {
         {"12", 12}, {" 12", 12}, {"\t\n 7", 7}, {"+7", 7}, {"-1", -1}, {"-0", 0},
@@ -35,7 +35,7 @@ TEST(ReadNumber, DecimalReadsLikeScanf)
     }
 }
 
-TEST(ReadNumber, HexReadsLikeScanf)
+TEST(NumberReading, HexReadsLikeScanf)
 {
     const Read valid[] = {
         {"ffff", 0xFFFF}, {"FFFF", 0xFFFF}, {"0xFFFF", 0xFFFF}, {"0XfFfF", 0xFFFF},
@@ -62,7 +62,7 @@ TEST(ReadNumber, HexReadsLikeScanf)
 // scanf would wrap these into the 32-bit variable: "100000000" in hexadecimal becomes 0,
 // "-FFFFFFFF" becomes 1, "4294967296" in decimal becomes 0, and each then passes a
 // range check that starts at 0. They must be refused instead.
-TEST(ReadNumber, DigitsBeyondThirtyTwoBitsNeverWrap)
+TEST(NumberReading, DigitsBeyondThirtyTwoBitsNeverWrap)
 {
     int64_t v = 0;
     EXPECT_FALSE(ReadHex("100000000", &v));
@@ -86,7 +86,7 @@ TEST(ReadNumber, DigitsBeyondThirtyTwoBitsNeverWrap)
     EXPECT_EQ(word, 77u);
 }
 
-TEST(ReadNumber, DestinationAddress)
+TEST(NumberReading, DestinationAddress)
 {
     const Read valid[] = {
         {"1a2b", 0x1A2B}, {"1A2B", 0x1A2B}, {"0x1A2B", 0x1A2B}, {" 1A2B ", 0x1A2B},
@@ -110,7 +110,7 @@ struct Position {
     uint32_t value;
 };
 
-TEST(Position, TextToPositionRoundsUpToQuarters)
+TEST(PositionText, TextToPositionRoundsUpToQuarters)
 {
     const Position valid[] = {
         {"10", 40}, {"10.5", 42}, {"10,5", 42}, {"10.50", 42}, {"10,50", 42},
@@ -138,7 +138,7 @@ TEST(Position, TextToPositionRoundsUpToQuarters)
     }
 }
 
-TEST(Position, PositionToTextAndBack)
+TEST(PositionText, PositionToTextAndBack)
 {
     EXPECT_EQ(PositionToText(0), "0.00");
     EXPECT_EQ(PositionToText(41), "10.25");
@@ -154,7 +154,7 @@ TEST(Position, PositionToTextAndBack)
     }
 }
 
-TEST(Fields, ShownFormats)
+TEST(ParamFields, ShownFormats)
 {
     EXPECT_EQ(FormatHex4(0x0001), "0001");
     EXPECT_EQ(FormatHex4(0xABCD), "ABCD");
@@ -167,7 +167,7 @@ TEST(Fields, ShownFormats)
     EXPECT_EQ(FormatField(REF_FIELDS[1], 41), "10.25");
 }
 
-TEST(Fields, CheckedInOrderWithTheirOwnRanges)
+TEST(ParamFields, CheckedInOrderWithTheirOwnRanges)
 {
     // The reference fields are checked address first though its id is the highest.
     const int refIds[] = {1016, 1014, 1015};
@@ -221,7 +221,7 @@ TEST(Fields, CheckedInOrderWithTheirOwnRanges)
     }
 }
 
-TEST(Fields, ShownValuesReadBackUnchanged)
+TEST(ParamFields, ShownValuesReadBackUnchanged)
 {
     for (const ParamField* fields : {REF_FIELDS, BLIND_FIELDS}) {
         const int count = fields == REF_FIELDS ? REF_FIELD_COUNT : BLIND_FIELD_COUNT;
