@@ -13,12 +13,13 @@ public:
     CDataBuffer();
     virtual ~CDataBuffer();
 
-    // 0 when queued, 1 when longer than 255 characters, 2 when the queue is full.
+    // 0 when queued, 1 when longer than 255 characters (or null), 2 when the queue is full.
     int Put(const char* line);
     // 0 and the oldest line copied into line (256 characters of room), or 3 when empty.
     int Get(char* line);
     // Empties the queue; lines already announced are then missing when asked for.
     void Clear();
+    // Lines held.
     int GetCount();
 
 private:

@@ -39,9 +39,11 @@ public:
     // (warning "Unknown message type") or on a short write.
     int SendDongleMessage(const DongleMessage& msg);
 
+    // Both seams are set while idle and must outlive every capture that uses them.
     void SetNotifyWindow(ILineReadyNotify* pNotify);
     // Where warnings go; null restores the default, which writes them to stderr.
     void SetWarningSink(IWarningSink* pSink);
+    // Stores the address of the engine's Data Buffer; returns 1.
     int GetDataBuffer(CDataBuffer** ppDataBuffer);
     // False while the dongle identity is unknown; otherwise both addresses of one answer.
     bool GetDongleInfo(int* pShortAddr, uint64_t* pIeeeAddr);

@@ -14,7 +14,8 @@ protected:
 
 // Shows the engine's warning texts. Called on the thread that meets the failure; an
 // implementation must never hold the capture thread until a user answers (hand the
-// text to the owner's thread instead).
+// text to the owner's thread instead). The same text can come many times a second (a
+// full disk fails every line): show one box at a time rather than a pile of them.
 class IWarningSink {
 public:
     virtual void ShowWarning(const char* text) = 0;

@@ -143,6 +143,9 @@ bool CSerialPort::Close()
     // Output stuck behind a low CTS would hold close() for the driver's closing wait
     // (30 s by default): drop it, as a purge does.
     (void)tcflush(m_pImpl->fd, TCIOFLUSH);
+    // Exclusive mode outlives us while another descriptor keeps the device open (a
+    // simulator holding its own end): give the port back to everyone.
+    (void)ioctl(m_pImpl->fd, TIOCNXCL);
     // The descriptor is released whatever close() reports; retrying could close another.
     (void)close(m_pImpl->fd);
     m_pImpl->fd = -1;

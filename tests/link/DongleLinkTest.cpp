@@ -40,6 +40,11 @@ public:
         std::lock_guard<std::mutex> guard(lock);
         texts.emplace_back(text);
     }
+    size_t Count()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return texts.size();
+    }
     std::vector<std::string> Take()
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -352,7 +357,7 @@ TEST_F(DongleLinkTest, FullQueueAndOverlongLine)
     // A ping response that cannot be queued is reported and not answered.
     peer.Receive(5);
     peer.Send(Frame(CMD_PING_RESPONSE, {0x00}));
-    ASSERT_TRUE(WaitFor([&] { return !sink.texts.empty(); }));
+    ASSERT_TRUE(WaitFor([&] { return sink.Count() > 0; }));
     EXPECT_EQ(sink.Take(), std::vector<std::string>{"Not able log Ping Response"});
     EXPECT_TRUE(peer.Receive(5, 300).empty());
 }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -63,6 +66,39 @@ TEST(SerialPort, OpenRefusesWhatIsNoFreePort)
     first.Close();
     EXPECT_TRUE(port.Open("COM25", 38400));
     EXPECT_FALSE(port.Open("COM25", 38400)) << "an open port is not opened over";
+}
+
+// Opens path as an ordinary user in a child; returns 0 when it opened, else errno.
+static int OpenAsOrdinaryUser(const std::string& path)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(255);
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd >= 0 ? 0 : errno);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 254;
+}
+
+TEST(SerialPort, ExclusiveForOtherUsersWhileOpenOnly)
+{
+    if (getuid() != 0)
+        GTEST_SKIP() << "needs root to become an ordinary user";
+    PtyPeer peer("COM29");
+    ASSERT_EQ(chmod(peer.SlavePath().c_str(), 0666), 0);
+    // Another descriptor stays open throughout, as a simulator may keep its own end.
+    const int other = open(peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+
+    CSerialPort port;
+    ASSERT_TRUE(port.Open("COM29", 38400));
+    EXPECT_EQ(OpenAsOrdinaryUser(peer.SlavePath()), EBUSY);
+    port.Close();
+    EXPECT_EQ(OpenAsOrdinaryUser(peer.SlavePath()), 0) << "the port is free again after Close";
+    close(other);
 }
 
 TEST(SerialPort, ReadTimeoutsAndPartialReads)
