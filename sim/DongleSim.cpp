@@ -1,5 +1,6 @@
 #include "sim/DongleSim.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -167,7 +168,10 @@ void CDongleSim::HandleFrame(const SimFrame& frame, Clock::time_point now)
     }
     // The program opens the port and pings before anything else; the flood waits for it
     // so that no frame is lost in the purge that opening does.
-    m_bFloodStarted = true;
+    if (!m_bFloodStarted) {
+        m_bFloodStarted = true;
+        m_floodStart = now;
+    }
 
     switch (frame.command) {
     case CMD_PING_REQUEST: {
@@ -317,7 +321,9 @@ void CDongleSim::OnTime(Clock::time_point now)
             blind.nextReport = now + CNodeNetwork::CycleOf(blind.conf);
     }
 
-    while (m_bFloodStarted && m_nFloodLeft > 0 && OutSize() < FLOOD_LOW_WATER) {
+    const long allowed = FloodAllowed(now);
+    while (m_bFloodStarted && m_nFloodLeft > 0 && OutSize() < FLOOD_LOW_WATER &&
+           m_options.nFlood - m_nFloodLeft < allowed) {
         uint16_t command;
         uint8_t data[MAX_RX_DATA_LENGTH];
         const int length = MakeFloodFrame(command, data);
@@ -329,14 +335,28 @@ void CDongleSim::OnTime(Clock::time_point now)
 CDongleSim::Clock::time_point CDongleSim::NextDue(Clock::time_point now) const
 {
     Clock::time_point due = Clock::time_point::max();
-    if (m_bFloodStarted && m_nFloodLeft > 0 && OutSize() < FLOOD_LOW_WATER)
-        return now;
+    if (m_bFloodStarted && m_nFloodLeft > 0 && OutSize() < FLOOD_LOW_WATER) {
+        if (m_options.nFloodRate <= 0)
+            return now;
+        const long sent = m_options.nFlood - m_nFloodLeft;
+        due = m_floodStart + std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::duration<double>(static_cast<double>(sent) /
+                                                               m_options.nFloodRate));
+    }
     if (!m_pending.empty())
-        due = m_pending.top().due;
+        due = std::min(due, m_pending.top().due);
     for (const BlindNode& blind : m_network.Blinds())
         if (blind.conf.mode == 1 && blind.nextReport < due)
             due = blind.nextReport;
     return due;
+}
+
+long CDongleSim::FloodAllowed(Clock::time_point now) const
+{
+    if (m_options.nFloodRate <= 0)
+        return m_options.nFlood;
+    const double seconds = std::chrono::duration<double>(now - m_floodStart).count();
+    return static_cast<long>(seconds * static_cast<double>(m_options.nFloodRate)) + 1;
 }
 
 void CDongleSim::OutConsumed(int count)

@@ -23,6 +23,7 @@ struct SimOptions {
     int nComPort = 21;
     bool bNoise = false;
     long nFlood = 0;
+    long nFloodRate = 0;   // flood frames per second; 0 as fast as the line takes them
     std::string strRecordFile;
     std::string strExpectFile;
     uint64_t nSeed = 1;
@@ -87,6 +88,7 @@ private:
                          int n);
     void SendFrame(uint16_t command, const uint8_t* data, int length);
     int MakeFloodFrame(uint16_t& command, uint8_t* data);
+    long FloodAllowed(Clock::time_point now) const;
     void Trace(const char* dir, const uint8_t* frame, int size);
 
     SimOptions m_options;
@@ -102,6 +104,7 @@ private:
     size_t m_nOutPos = 0;
     long m_nFloodLeft;
     bool m_bFloodStarted = false;
+    Clock::time_point m_floodStart;
     long m_nFramesSent = 0;
     long m_nFramesReceived = 0;
     FILE* m_pRecord = nullptr;

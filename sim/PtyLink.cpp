@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -41,6 +42,8 @@ bool MakeFolders(const std::string& path)
 CPtyLink::~CPtyLink()
 {
     RemoveLink();
+    if (m_nClaim >= 0)
+        close(m_nClaim);   // and with it the lock
     // Closing our side hangs the line up for a program still holding the device.
     if (m_nSlave >= 0)
         close(m_nSlave);
@@ -108,23 +111,45 @@ bool CPtyLink::CreateLink(int comNumber, bool replaceLive, std::string& error)
         error = Reason("cannot make the ports folder", folder);
         return false;
     }
-    const std::string link = folder + "/COM" + std::to_string(comNumber);
+    const std::string name = "COM" + std::to_string(comNumber);
+    const std::string link = folder + "/" + name;
+
+    // A simulator holds a lock on a claim file beside its link for as long as it runs,
+    // with the device it linked written in it. A link left by a simulator that died can
+    // then be told from a live one, and from a link the user made to a real device: a
+    // terminal number of a dead simulator is soon given to someone else's terminal.
+    const std::string claim = folder + "/." + name + ".sim";
+    m_nClaim = open(claim.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (m_nClaim < 0) {
+        error = Reason("cannot open", claim);
+        return false;
+    }
+    const bool claimed = flock(m_nClaim, LOCK_EX | LOCK_NB) == 0;
+    char before[512] = {};
+    if (claimed && pread(m_nClaim, before, sizeof before - 1, 0) < 0)
+        before[0] = '\0';   // unreadable: nothing known of an earlier simulator
 
     struct stat st;
-    if (lstat(link.c_str(), &st) == 0) {
+    if (lstat(link.c_str(), &st) == 0 && !replaceLive) {
+        char to[512] = {};
+        const ssize_t n = readlink(link.c_str(), to, sizeof to - 1);
+        const std::string target = n > 0 ? std::string(to, static_cast<size_t>(n)) : "";
         if (!S_ISLNK(st.st_mode)) {
             error = link + " exists and is not a link; not touching it";
             return false;
         }
-        struct stat target;
-        if (stat(link.c_str(), &target) == 0 && !replaceLive) {
-            char to[512] = {};
-            const ssize_t n = readlink(link.c_str(), to, sizeof to - 1);
-            error = link + " already leads to " + (n > 0 ? std::string(to, static_cast<size_t>(n)) : "a device") +
-                    " (another simulator?); choose another --com or give --force";
+        if (!claimed) {
+            error = link + " belongs to a running simulator (leads to " + target +
+                    "); choose another --com or give --force";
+            return false;
+        }
+        // Not one of ours: the user's link to a device, plugged in or not.
+        if (target != before) {
+            error = link + " leads to " + target + "; choose another --com or give --force";
             return false;
         }
     }
+
     // Made under a temporary name and renamed over, so the name never leads nowhere.
     const std::string temp = link + ".new." + std::to_string(getpid());
     unlink(temp.c_str());   // a leftover of an earlier run of ours, if any
@@ -138,6 +163,12 @@ bool CPtyLink::CreateLink(int comNumber, bool replaceLive, std::string& error)
         return false;
     }
     m_strLink = link;
+    if (claimed) {
+        // Only a claim we hold is ours to write; a failure just leaves it less useful.
+        if (ftruncate(m_nClaim, 0) != 0 ||
+            pwrite(m_nClaim, m_strDevice.data(), m_strDevice.size(), 0) < 0) {
+        }
+    }
     return true;
 }
 

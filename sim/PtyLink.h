@@ -17,7 +17,8 @@ public:
     bool Open(std::string& error);
 
     // Links <ports folder>/COM<n> to the device, making the folder if need be. A link
-    // whose device is gone is stale and replaced; a live one only when replaceLive.
+    // left by a simulator that has ended is replaced; one held by a running simulator or
+    // made by the user only when replaceLive.
     bool CreateLink(int comNumber, bool replaceLive, std::string& error);
     // Removes the link if it still points at our device.
     void RemoveLink();
@@ -29,6 +30,7 @@ public:
 private:
     int m_nMaster = -1;
     int m_nSlave = -1;
+    int m_nClaim = -1;
     std::string m_strDevice;
     std::string m_strLink;
 };

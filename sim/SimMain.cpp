@@ -46,7 +46,7 @@ void PrintHelp()
         "\n"
         "Options:\n"
         "  --com N          link as COM<N>, 1..29 (default 21)\n"
-        "  --force          replace a COM<N> link that leads to a live device\n"
+        "  --force          replace a COM<N> link of a running simulator or of the user\n"
         "  --seed S         seed of the network, noise and flood (default 1)\n"
         "  --quiet          no node reports on its own; answers only\n"
         "  --noise          line noise between frames: garbage, false start bytes,\n"
@@ -56,6 +56,7 @@ void PrintHelp()
         "                   when the first frame from the program arrives (a capture\n"
         "                   starts with a PING); then go on serving. The frames depend\n"
         "                   only on --seed. Implies --quiet.\n"
+        "  --rate R         send the flood at R frames per second instead\n"
         "  --record FILE    every frame received from the program, one line each, as\n"
         "                   upper-case hex pairs separated by spaces: 02 00 07 00 07\n"
         "  --expect FILE    for every frame sent that the program logs, the log line it\n"
@@ -136,6 +137,11 @@ bool ParseOptions(int argc, char** argv, SimOptions& o)
             if (!ParseNumber(value, 10, 1000000000ull, v))
                 return bad("a count");
             o.nFlood = static_cast<long>(v);
+            ++i;
+        } else if (arg == "--rate") {
+            if (!ParseNumber(value, 10, 100000000ull, v) || v < 1)
+                return bad("a number of frames per second");
+            o.nFloodRate = static_cast<long>(v);
             ++i;
         } else if (arg == "--record" || arg == "--expect") {
             if (!value || !*value)
