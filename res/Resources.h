@@ -1,0 +1,74 @@
+#pragma once
+// The executable's resources: the numbers of dialogs, menus, bitmaps, icons, strings
+// and controls, the embedded pictures and the string table. All data is constant and
+// may be read from any thread.
+
+#include <cstddef>
+
+enum : int {
+    // Dialog templates
+    IDD_ABOUTBOX = 100,
+    IDD_TESSARIN_DIALOG = 102,
+
+    // Icon, menu and toolbar bitmaps
+    IDR_MAINFRAME = 128,
+    IDR_MENU = 129,
+    IDB_TOOLBAR = 135,            // normal and hot images
+    IDB_TOOLBAR_DISABLED = 136,   // greyed images
+
+    // Strings
+    IDS_ABOUTBOX = 101,
+
+    // The system-menu command of the about box
+    IDM_ABOUTBOX = 0x0010,
+
+    // Child windows of the main window
+    IDC_STATUS_BAR = 103,
+    IDC_TOOLBAR = 132,
+    IDC_SEND_MESSAGE_GROUP = 1000,
+    IDC_BLIND_FIND_REQ = 1001,
+    IDC_XY_RSSI_REQ = 1002,
+    IDC_SHOW_PARAMETERS = 1003,
+    IDC_REF_CONF_REQ = 1005,
+    IDC_REF_CONF = 1006,
+    IDC_BLIND_CONF_REQ = 1007,
+    IDC_BLIND_CONF = 1008,
+    IDC_MESSAGE_LOG_GROUP = 1009,
+    IDC_NODE_LIST_GROUP = 1010,
+    IDC_SEPARATOR = 1011,
+    IDC_NODE_LIST = 1041,
+
+    // Toolbar commands; each is also the number of its tooltip string
+    ID_CLEAR_LOG = 32771,
+    ID_START_CAPTURE = 32772,
+    ID_STOP_CAPTURE = 32773,
+    ID_PING = 32774,
+    ID_REFRESH_COM_PORTS = 32775,
+
+    // Menu commands
+    ID_LOG_FILE = 32776,
+    ID_APPEND_TO_LOG_FILE = 32777,
+
+    // The COM port combo box shares its number with "Log File ..."; a menu command and
+    // a combo box notification never meet, so the two cannot be confused.
+    IDC_COM_PORT_COMBO = 32776,
+
+    // Timers
+    ID_STATUS_TIMER = 104,
+    ID_TOOLTIP_TIMER = 130,
+};
+
+struct ResourceBytes {
+    const unsigned char* data = nullptr;
+    size_t size = 0;
+};
+
+// The BMP file of bitmap resource id (135, 136); empty when there is none.
+ResourceBytes FindBitmapResource(int id);
+
+// The PNG file of icon resource id drawn at size x size pixels (16, 32, 48); empty
+// when there is none.
+ResourceBytes FindIconResource(int id, int size);
+
+// The string table entry id (UTF-8); "" when there is none, as an empty entry reads.
+const char* LoadStringResource(int id);
