@@ -57,6 +57,7 @@ PortStatus ProbeComPort(const char* comName)
     case ERROR_FILE_NOT_FOUND:
         return PORT_MISSING;
     case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:   // what some port drivers say when another holds it
         return PORT_IN_USE;
     default:
         return PORT_FAILED;
