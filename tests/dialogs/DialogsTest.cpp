@@ -1,8 +1,6 @@
-#include "tests/dialogs/ModalTesting.h"
+#include "tests/dialogs/DialogExpectations.h"
 
-#include "commands/DestAddrDlg.h"
 #include "commands/InputRules.h"
-#include "commands/MsgParamDlg.h"
 
 #include <wx/stattext.h>
 #include <wx/statbox.h>
@@ -11,24 +9,6 @@
 
 #include <cstring>
 #include <vector>
-
-template <>
-class wxExpectModal<CMsgParamDlg> : public FillAndPress<CMsgParamDlg> {
-public:
-    explicit wxExpectModal(Edits edits = {}, int button = wxID_OK, Check check = {})
-        : FillAndPress(std::move(edits), button, std::move(check))
-    {
-    }
-};
-
-template <>
-class wxExpectModal<CDestAddrDlg> : public FillAndPress<CDestAddrDlg> {
-public:
-    explicit wxExpectModal(Edits edits = {}, int button = wxID_OK, Check check = {})
-        : FillAndPress(std::move(edits), button, std::move(check))
-    {
-    }
-};
 
 namespace {
 
