@@ -1,0 +1,714 @@
+#include "app/TessarinDlg.h"
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/dcclient.h>
+#include <wx/filename.h>
+#include <wx/listbox.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+#include <wx/panel.h>
+#include <wx/settings.h>
+#include <wx/statbox.h>
+#include <wx/statline.h>
+#include <wx/stdpaths.h>
+#include <wx/thread.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/AboutDlg.h"
+#include "app/TessarinSettings.h"
+#include "res/Resources.h"
+
+wxBEGIN_EVENT_TABLE(CTessarinDlg, wxFrame)
+    EVT_SIZE(CTessarinDlg::OnSizeEvent)
+    EVT_PAINT(CTessarinDlg::OnPaint)
+    EVT_CLOSE(CTessarinDlg::OnClose)
+    EVT_CHAR_HOOK(CTessarinDlg::OnCharHook)
+    EVT_TIMER(ID_STATUS_TIMER, CTessarinDlg::OnTimerEvent)
+    EVT_THREAD(WM_LINE_READY, CTessarinDlg::OnLineReadyEvent)
+    EVT_MENU(IDM_ABOUTBOX, CTessarinDlg::OnAboutBox)
+    EVT_TOOL(ID_CLEAR_LOG, CTessarinDlg::Command<&CTessarinDlg::OnClearLog>)
+    EVT_TOOL(ID_START_CAPTURE, CTessarinDlg::Command<&CTessarinDlg::OnStartCapture>)
+    EVT_TOOL(ID_STOP_CAPTURE, CTessarinDlg::Command<&CTessarinDlg::OnStopCapture>)
+    EVT_TOOL(ID_PING, CTessarinDlg::Command<&CTessarinDlg::OnPing>)
+    EVT_TOOL(ID_REFRESH_COM_PORTS, CTessarinDlg::Command<&CTessarinDlg::OnRefreshComPorts>)
+    EVT_BUTTON(IDC_BLIND_FIND_REQ, CTessarinDlg::Command<&CTessarinDlg::OnBlindFindReq>)
+    EVT_BUTTON(IDC_XY_RSSI_REQ, CTessarinDlg::Command<&CTessarinDlg::OnXyRssiReq>)
+    EVT_CHECKBOX(IDC_SHOW_PARAMETERS, CTessarinDlg::Command<&CTessarinDlg::OnShowParameters>)
+    EVT_BUTTON(IDC_REF_CONF_REQ, CTessarinDlg::Command<&CTessarinDlg::OnRefConfReq>)
+    EVT_BUTTON(IDC_REF_CONF, CTessarinDlg::Command<&CTessarinDlg::OnRefConf>)
+    EVT_BUTTON(IDC_BLIND_CONF_REQ, CTessarinDlg::Command<&CTessarinDlg::OnBlindConfReq>)
+    EVT_BUTTON(IDC_BLIND_CONF, CTessarinDlg::Command<&CTessarinDlg::OnBlindConf>)
+    EVT_MENU(ID_LOG_FILE, CTessarinDlg::Command<&CTessarinDlg::OnLogFile>)
+    EVT_MENU(ID_APPEND_TO_LOG_FILE, CTessarinDlg::Command<&CTessarinDlg::OnAppendToLogFile>)
+    // The combo box's window id is the toolkit's: numbers from 32767 up are refused for
+    // windows. It is told apart by its window instead, as a native handle would be.
+    EVT_CHOICE(wxID_ANY, CTessarinDlg::OnComPortComboEvent)
+    EVT_ACTIVATE(CTessarinDlg::OnActivate)
+wxEND_EVENT_TABLE()
+
+namespace {
+
+// Template 102: the twelve controls in the order they are made, in dialog units.
+// Group boxes come before the controls they frame, so that a point inside a group
+// finds the group first, as the hover help expects.
+enum ControlKind { GROUP, BUTTON, CHECK, LINE, LISTBOX };
+
+struct TemplateControl {
+    int id;
+    ControlKind kind;
+    const char* caption;
+    int x, y, cx, cy;
+};
+
+const TemplateControl kTemplate102[] = {
+    {IDC_SEPARATOR, LINE, "", 0, 19, 564, 1},
+    {IDC_MESSAGE_LOG_GROUP, GROUP, "Message Log", 5, 27, 413, 200},
+    {IDC_NODE_LIST_GROUP, GROUP, "Node List", 428, 27, 131, 200},
+    {IDC_SEND_MESSAGE_GROUP, GROUP, "Send Message", 5, 235, 554, 42},
+    {IDC_NODE_LIST, LISTBOX, "", 433, 39, 121, 182},
+    {IDC_SHOW_PARAMETERS, CHECK, "Show parameters", 10, 247, -1, -1},
+    {IDC_XY_RSSI_REQ, BUTTON, "XY-RSSI Req", 85, 243, 50, 12},
+    {IDC_REF_CONF_REQ, BUTTON, "Ref.Conf.Req", 135, 243, 50, 12},
+    {IDC_REF_CONF, BUTTON, "Ref. Conf.", 185, 243, 50, 12},
+    {IDC_BLIND_FIND_REQ, BUTTON, "Blind Find Req", 85, 258, 50, 12},
+    {IDC_BLIND_CONF_REQ, BUTTON, "Blind Conf. Req", 135, 258, 50, 12},
+    {IDC_BLIND_CONF, BUTTON, "Blind Conf.", 185, 258, 50, 12},
+};
+
+// Hover areas in the order they are tested, with their help texts.
+const char kSendMessageHelp[] =
+    "Send messages to the nodes.\r\n"
+    " - XY-RSSI Request (Cluster ID: 0x0011). Broadcast.\r\n"
+    " - Blind Node Find Request (Cluster ID: 0x0013). Broadcast.\r\n"
+    " - Reference Node Configuration Request (Cluster ID: 0x0017). Unicast.\r\n"
+    " - Blind Node Configuration Request (Cluster ID: 0x0018). Unicast.\r\n"
+    " - Reference Node Configuration (Cluster ID: 0x0015). Unicast.\r\n"
+    " - Blind Node Configuration (Cluster ID: 0x0016). Unicast.\r\n"
+    "\r\n"
+    "The check box \"Show Parameters\" is used to show an input dialog or not for the unicast messages.\r\n";
+const char kMessageLogHelp[] =
+    "All incoming and outgoing messages.\r\n"
+    "The direction is indicated with an arrow: --> IN, <-- OUT\r\n"
+    "All outgoing messages are shown with the destination address while the incoming messages are "
+    "shown with source address.";
+const char kNodeListHelp[] =
+    "Listing of Node addresses retrieved from the incoming messages.\r\n"
+    "A double click on the Node ID, will cause the address to be used in the Unicast messages.";
+const char kComPortHelp[] =
+    "List of available COM ports.\r\n"
+    "Use the button to the left to refresh the list of COM ports.";
+
+const int kHoverWrapWidth = 400;
+const int kStatusTimerMs = 250;
+
+// Moves and sizes a child; sizes the formulas make negative on a tiny window become 0.
+void Place(wxWindow* window, int x, int y, int cx, int cy)
+{
+    window->SetSize(x, y, std::max(cx, 0), std::max(cy, 0), wxSIZE_ALLOW_MINUS_ONE);
+}
+
+bool IsMouseButtonEvent(wxEventType type)
+{
+    return type == wxEVT_LEFT_DOWN || type == wxEVT_LEFT_UP || type == wxEVT_RIGHT_DOWN ||
+           type == wxEVT_RIGHT_UP || type == wxEVT_MIDDLE_DOWN || type == wxEVT_MIDDLE_UP;
+}
+
+} // namespace
+
+CTessarinDlg::CTessarinDlg()
+{
+    // Icon 128 at 16 x 16 is the window's icon; the larger pictures serve the desktop.
+    for (int size : {16, 32, 48}) {
+        wxImage image;
+        // A picture that does not decode only leaves the window without that size.
+        if (!LoadIconImage(IDR_MAINFRAME, size, &image))
+            continue;
+        wxIcon icon;
+        icon.CopyFromBitmap(wxBitmap(image));
+        m_icons.AddIcon(icon);
+        if (size == 16)
+            m_hIcon = icon;
+    }
+    m_statusTimer.SetOwner(this, ID_STATUS_TIMER);
+}
+
+CTessarinDlg::~CTessarinDlg()
+{
+    if (m_bFilterAdded)
+        wxEvtHandler::RemoveFilter(this);
+    m_statusTimer.Stop();
+    // The capture thread must be gone before this window is: it posts to it. Its last
+    // warnings go to the standard error stream, as no box can open now.
+    m_link.SetWarningSink(nullptr);
+    m_link.StopCapture();
+    m_link.SetNotifyWindow(nullptr);
+
+    if (m_pComPortCombo) {
+        // The toolbar holds the combo box as one of its tools; deleting the tool
+        // destroys the window.
+        m_toolBar.DeleteTool(m_pComPortCombo->GetId());
+        m_pComPortCombo = nullptr;
+    }
+}
+
+bool CTessarinDlg::Create(wxWindow* parent)
+{
+    if (!wxFrame::Create(parent, wxID_ANY, "Tessarin", wxDefaultPosition, wxDefaultSize,
+                         wxDEFAULT_FRAME_STYLE, "Tessarin"))
+        return false;
+
+    // Menu 129
+    auto* file = new wxMenu;
+    file->Append(ID_LOG_FILE, "Log File ...");
+    file->AppendCheckItem(ID_APPEND_TO_LOG_FILE, "Append to Log File");
+    auto* menuBar = new wxMenuBar;
+    menuBar->Append(file, "&File");
+    SetMenuBar(menuBar);
+
+    if (!CreateFromTemplate())
+        return false;
+    return OnInitDialog();
+}
+
+bool CTessarinDlg::CreateFromTemplate()
+{
+    m_pClient = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxBORDER_NONE);
+    // The dialog units of template 102, measured with this window's own font.
+    SetClientSize(ConvertDialogToPixels(wxSize(564, 282)));
+    m_pClient->SetSize(GetClientSize());
+
+    for (const TemplateControl& c : kTemplate102) {
+        const wxPoint pos = ConvertDialogToPixels(wxPoint(c.x, c.y));
+        const wxSize size = (c.cx < 0) ? wxDefaultSize : ConvertDialogToPixels(wxSize(c.cx, c.cy));
+        wxWindow* control = nullptr;
+        switch (c.kind) {
+        case GROUP:
+            control = new wxStaticBox(m_pClient, c.id, c.caption, pos, size);
+            break;
+        case BUTTON:
+            control = new wxButton(m_pClient, c.id, c.caption, pos, size);
+            break;
+        case CHECK:
+            control = new wxCheckBox(m_pClient, c.id, c.caption, pos, size);
+            break;
+        case LINE:
+            control = new wxStaticLine(m_pClient, c.id, pos, wxSize(size.x, 2), wxLI_HORIZONTAL);
+            break;
+        case LISTBOX:
+            control = new wxListBox(m_pClient, c.id, pos, size, 0, nullptr,
+                                    wxLB_SORT | wxLB_SINGLE | wxLB_ALWAYS_SB | wxBORDER_SUNKEN);
+            break;
+        }
+        if (!control)
+            return false;
+    }
+    return true;
+}
+
+void CTessarinDlg::DoDataExchange()
+{
+    // Binding order of the template's controls.
+    m_nodeList = wxDynamicCast(m_pClient->FindWindow(IDC_NODE_LIST), wxListBox);
+    m_separator = wxDynamicCast(m_pClient->FindWindow(IDC_SEPARATOR), wxStaticLine);
+    m_nodeListGroup = wxDynamicCast(m_pClient->FindWindow(IDC_NODE_LIST_GROUP), wxStaticBox);
+    m_messageLogGroup = wxDynamicCast(m_pClient->FindWindow(IDC_MESSAGE_LOG_GROUP), wxStaticBox);
+    m_showParameters = wxDynamicCast(m_pClient->FindWindow(IDC_SHOW_PARAMETERS), wxCheckBox);
+    m_xyRssiReq = wxDynamicCast(m_pClient->FindWindow(IDC_XY_RSSI_REQ), wxButton);
+    m_refConfReq = wxDynamicCast(m_pClient->FindWindow(IDC_REF_CONF_REQ), wxButton);
+    m_refConf = wxDynamicCast(m_pClient->FindWindow(IDC_REF_CONF), wxButton);
+    m_blindConfReq = wxDynamicCast(m_pClient->FindWindow(IDC_BLIND_CONF_REQ), wxButton);
+    m_blindConf = wxDynamicCast(m_pClient->FindWindow(IDC_BLIND_CONF), wxButton);
+    m_sendMessageGroup = wxDynamicCast(m_pClient->FindWindow(IDC_SEND_MESSAGE_GROUP), wxStaticBox);
+    m_blindFindReq = wxDynamicCast(m_pClient->FindWindow(IDC_BLIND_FIND_REQ), wxButton);
+}
+
+bool CTessarinDlg::OnInitDialog()
+{
+    // 1. Bind the template's controls.
+    DoDataExchange();
+    if (!m_nodeList || !m_separator || !m_nodeListGroup || !m_messageLogGroup || !m_showParameters ||
+        !m_xyRssiReq || !m_refConfReq || !m_refConf || !m_blindConfReq || !m_blindConf ||
+        !m_sendMessageGroup || !m_blindFindReq)
+        return false;
+
+    // 2. The about box's entry. This toolkit offers no system menu a program can extend,
+    // so the entry gets a menu of its own after "&File".
+    const char* about = LoadStringResource(IDS_ABOUTBOX);
+    if (*about) {
+        auto* help = new wxMenu;
+        help->Append(IDM_ABOUTBOX, wxString::FromUTF8(about));
+        GetMenuBar()->Append(help, "&Help");
+    }
+
+    // 3. Window icons.
+    SetIcons(m_icons);
+
+    // 4. Toolbar, 5. status bar.
+    if (!CreateToolBar() || !CreateStatusBar())
+        return false;
+
+    // 6. The Message Log and its columns.
+    if (!m_messageLog.Create(m_pClient, wxID_ANY, wxPoint(0, 0), wxSize(400, 200),
+                             wxBORDER_SUNKEN | wxVSCROLL | wxTAB_TRAVERSAL))
+        return false;
+    m_messageLog.SetLabel(wxString());
+    m_messageLog.InsertColumn("Time", 80, 0);
+    m_messageLog.InsertColumn("Dir", 30, 1);
+    m_messageLog.InsertColumn("Addr", 50, 2);
+    m_messageLog.InsertColumn("Message", 140, 3);
+    m_messageLog.InsertColumn("Payload", 0, 4);
+    // Keyboard order follows the window's reading order: the log, then the Node List.
+    m_messageLog.MoveBeforeInTabOrder(m_nodeList);
+
+    // 7. Connect the capture engine.
+    m_link.SetNotifyWindow(this);
+    m_link.SetWarningSink(this);
+    m_link.GetDataBuffer(&m_pDataBuffer);
+
+    // 8. The COM port list on the toolbar, 9. filled.
+    CreateComPortCombo();
+    OnRefreshComPorts();
+
+    // 10. Settings.
+    CTessarinSettings settings;
+    settings.Load();
+    m_strLogFile = settings.m_szLogFile;
+    m_showParameters->SetValue(settings.m_nChkParam != 0);
+    m_bAppendToLogFile = static_cast<int32_t>(settings.m_nAppendToLogFile);
+    GetMenuBar()->Check(ID_APPEND_TO_LOG_FILE, m_bAppendToLogFile != 0);
+
+    // 11. First layout, with the real client size.
+    OnSize(SIZE_RESTORED, 0, 0);
+
+    // 12. - 14. Status bar, its timer, and the idle state of the message buttons.
+    UpdateStatusBar();
+    m_statusTimer.Start(kStatusTimerMs);
+    EnableNodeButtons(false);
+
+    // 15. Hover help.
+    if (!m_toolTip.GetHandle())
+        m_toolTip.Create(this);
+    if (!m_bFilterAdded) {
+        wxEvtHandler::AddFilter(this);
+        m_bFilterAdded = true;
+    }
+    m_bInitialized = true;
+    return true;
+}
+
+bool CTessarinDlg::CreateToolBar()
+{
+    if (!m_toolBar.Create(m_pClient, IDC_TOOLBAR, wxPoint(0, 0), wxDefaultSize,
+                          wxTB_FLAT | wxTB_HORIZONTAL | wxTB_NODIVIDER))
+        return false;
+    static const CMainToolBar::TBBUTTON kButtons[] = {
+        {0, ID_CLEAR_LOG},
+        {1, ID_START_CAPTURE},
+        {2, ID_STOP_CAPTURE},
+        {3, ID_PING},
+        {3, 0},   // separator, 3 pixels
+        {4, ID_REFRESH_COM_PORTS},
+    };
+    if (!m_toolBar.AddButtons(kButtons, 6))
+        return false;
+    // The toolkit sizes the buttons round their 16 x 16 images itself.
+    m_toolBar.SetToolBitmapSize(wxSize(16, 16));
+    // A strip that fails leaves its buttons without those images; nothing to tell.
+    m_toolBar.SetImageLists(16, IDB_TOOLBAR, IDB_TOOLBAR, IDB_TOOLBAR_DISABLED);
+    for (const CMainToolBar::TBBUTTON& button : kButtons) {
+        wxString tip;
+        if (button.command != 0 && OnToolTipNotify(button.command, &tip))
+            m_toolBar.SetToolShortHelp(button.command, tip);
+    }
+    m_toolBar.EnableTool(ID_START_CAPTURE, true);
+    m_toolBar.EnableTool(ID_STOP_CAPTURE, false);
+    m_toolBar.EnableTool(ID_PING, false);
+    m_toolBar.Realize();
+    return true;
+}
+
+bool CTessarinDlg::CreateStatusBar()
+{
+    // No size grip: the window's own frame resizes it on this toolkit.
+    if (!m_statusBar.Create(m_pClient, IDC_STATUS_BAR, wxSTB_SHOW_TIPS | wxSTB_ELLIPSIZE_END | wxFULL_REPAINT_ON_RESIZE))
+        return false;
+    m_statusBar.SetSize(0, 0, 300, 16);
+    const int widths[3] = {125, 350 - 125, -1};
+    m_statusBar.SetFieldsCount(3, widths);
+    return true;
+}
+
+void CTessarinDlg::CreateComPortCombo()
+{
+    // Right of Refresh: 155 pixels wide. The toolkit's toolbar places its items itself,
+    // so the combo box follows the Refresh button as the next item.
+    m_pComPortCombo = new wxChoice(&m_toolBar, wxID_ANY, wxDefaultPosition, wxSize(155, -1));
+    m_pComPortCombo->SetLabel(wxString());
+    m_toolBar.AddControl(m_pComPortCombo);
+    m_toolBar.Realize();
+}
+
+int CTessarinDlg::DoModal()
+{
+    if (!Create())
+        return -1;
+    Show();
+    wxTheApp->MainLoop();
+    return m_nModalResult;
+}
+
+void CTessarinDlg::EndDialog(int nResult)
+{
+    m_nModalResult = nResult;
+    m_bEnded = true;
+    m_statusTimer.Stop();
+    m_toolTip.HideTip();
+    // Stopped here, while the window can still show what stopping has to say.
+    m_link.StopCapture();
+    Hide();
+    if (wxTheApp && wxTheApp->IsMainLoopRunning())
+        wxTheApp->ExitMainLoop();
+}
+
+void CTessarinDlg::OnOK()
+{
+    // Enter leaves the window open.
+}
+
+void CTessarinDlg::OnCancel()
+{
+    EndDialog(wxID_CANCEL);
+}
+
+void CTessarinDlg::OnClose(wxCloseEvent&)
+{
+    OnCancel();
+}
+
+void CTessarinDlg::OnCharHook(wxKeyEvent& event)
+{
+    switch (event.GetKeyCode()) {
+    case WXK_ESCAPE:
+        OnCancel();
+        return;
+    case WXK_RETURN:
+    case WXK_NUMPAD_ENTER:
+        // A focused push button takes Enter as a click; elsewhere Enter is the dialog's
+        // OK, which does nothing.
+        if (!wxDynamicCast(wxWindow::FindFocus(), wxButton)) {
+            OnOK();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    event.Skip();
+}
+
+void CTessarinDlg::OnSizeEvent(wxSizeEvent& event)
+{
+    // The default processing: the client panel covers the client area.
+    if (m_pClient)
+        m_pClient->SetSize(GetClientSize());
+    const int type = IsIconized() ? SIZE_MINIMIZED : (IsMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED);
+    OnSize(type, event.GetSize().x, event.GetSize().y);
+}
+
+void CTessarinDlg::OnSize(int nType, int, int)
+{
+    if (!m_toolBar.GetHandle() || !m_statusBar.GetHandle() || !m_messageLog.GetHandle() || !m_nodeList ||
+        nType == SIZE_MINIMIZED)
+        return;
+
+    const wxSize client = GetClientSize();
+    const int W = client.x;
+    const int H = client.y;
+
+    // The toolbar sizes itself at the top and the status bar docks at the bottom.
+    m_toolBar.SetSize(0, 0, W, m_toolBar.GetBestSize().y);
+    const int statusHeight = m_statusBar.GetBestSize().y;
+    m_statusBar.SetSize(0, H - statusHeight, W, statusHeight);
+
+    const int T = m_toolBar.GetClientSize().y;
+    const int S = m_statusBar.GetClientSize().y;
+    const int Q = W / 4;
+
+    Place(m_separator, 0, T + 2, W, 2);
+
+    const int yTop = T + 14;
+    const int yBottom = H - S - 80;
+    Place(m_messageLogGroup, 10, yTop, 3 * Q, yBottom - yTop);
+    Place(&m_messageLog, 20, yTop + 20, 3 * Q - 20, yBottom - yTop - 30);
+    Place(m_nodeListGroup, 3 * Q + 20, yTop, W - 30 - 3 * Q, yBottom - yTop);
+    Place(m_nodeList, 3 * Q + 30, yTop + 20, W - 50 - 3 * Q, yBottom - yTop - 30);
+
+    const int yS = H - S - 70;
+    Place(m_sendMessageGroup, 10, yS, W - 20, 70);
+    const wxSize check = m_showParameters->GetSize();
+    Place(m_showParameters, 20, yS + 20, check.x, check.y);
+
+    const int cw = check.x;
+    const int B = (W - cw - 20) / 4;
+    const int bh = m_xyRssiReq->GetSize().y;
+    const int x0 = cw + 30;
+    const int row1 = yS + 13;
+    const int row2 = yS + 18 + bh;
+    Place(m_xyRssiReq, x0, row1, B, bh);
+    Place(m_refConfReq, x0 + B, row1, B, bh);
+    Place(m_refConf, x0 + 2 * B, row1, B, bh);
+    Place(m_blindFindReq, x0, row2, B, bh);
+    Place(m_blindConfReq, x0 + B, row2, B, bh);
+    Place(m_blindConf, x0 + 2 * B, row2, B, bh);
+
+    m_pClient->Refresh(true);
+}
+
+void CTessarinDlg::OnPaint(wxPaintEvent&)
+{
+    wxPaintDC dc(this);
+    if (!IsIconized() || !m_hIcon.IsOk())
+        return;
+    const wxSize client = GetClientSize();
+    const int cxIcon = wxSystemSettings::GetMetric(wxSYS_ICON_X, this);
+    const int cyIcon = wxSystemSettings::GetMetric(wxSYS_ICON_Y, this);
+    dc.Clear();
+    dc.DrawIcon(m_hIcon, (client.x - cxIcon + 1) / 2, (client.y - cyIcon + 1) / 2);
+}
+
+void CTessarinDlg::OnSysCommand(int nID)
+{
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlg(this);
+        dlg.ShowModal();
+    }
+}
+
+void CTessarinDlg::OnAboutBox(wxCommandEvent& event)
+{
+    OnSysCommand(event.GetId());
+}
+
+void CTessarinDlg::OnActivate(wxActivateEvent& event)
+{
+    // With no window of this program active, nothing should float over other programs.
+    if (!event.GetActive())
+        m_toolTip.HideTip();
+    event.Skip();
+}
+
+bool CTessarinDlg::OnToolTipNotify(int idFrom, wxString* pText)
+{
+    if (idFrom == 0)
+        return false;
+    *pText = wxString::FromUTF8(LoadStringResource(idFrom & 0xFFFF));
+    return true;
+}
+
+void CTessarinDlg::OnTimerEvent(wxTimerEvent& event)
+{
+    OnTimer(event.GetId());
+}
+
+void CTessarinDlg::OnComPortComboEvent(wxCommandEvent& event)
+{
+    if (m_pComPortCombo && event.GetEventObject() == m_pComPortCombo)
+        OnComPortSelChange();
+    event.Skip();
+}
+
+// ---- Hover help ----
+
+wxWindow* CTessarinDlg::ChildWindowFromPoint(const wxPoint& clientPt) const
+{
+    if (!m_pClient || !wxRect(m_pClient->GetClientSize()).Contains(clientPt))
+        return nullptr;
+    for (wxWindow* child : m_pClient->GetChildren()) {
+        if (child->IsShown() && child->GetRect().Contains(clientPt))
+            return child;
+    }
+    return m_pClient;
+}
+
+void CTessarinDlg::OnSetCursor(wxWindow* window, int, int nMouseMessage)
+{
+    if (nMouseMessage != WM_MOUSEMOVE || !m_pClient)
+        return;
+    const wxPoint screen = wxGetMousePosition();
+    wxWindow* child = ChildWindowFromPoint(m_pClient->ScreenToClient(screen));
+    if (!child)
+        return;
+
+    if (!m_toolTip.m_bTracking) {
+        m_pTrackedChild = child;
+        m_toolTip.m_bTracking = true;
+    }
+
+    if (child == m_toolTip.m_pSuppressed) {
+        m_toolTip.HideTip();
+    } else {
+        if (!(m_toolTip.IsShown() && child == m_toolTip.m_pControl)) {
+            m_toolTip.m_ptAnchor = screen;
+            m_toolTip.HideTip();
+            const struct {
+                wxWindow* area;
+                const char* text;
+            } areas[] = {
+                {m_sendMessageGroup, kSendMessageHelp},
+                {m_messageLogGroup, kMessageLogHelp},
+                {m_nodeListGroup, kNodeListHelp},
+                {m_pComPortCombo, kComPortHelp},
+            };
+            for (const auto& a : areas) {
+                if (!a.area)
+                    continue;
+                if (window == a.area) {
+                    m_toolTip.ShowTip(window, screen.x, screen.y, a.text, kHoverWrapWidth);
+                    break;
+                }
+                if (child == a.area) {
+                    m_toolTip.ShowTip(child, screen.x, screen.y, a.text, kHoverWrapWidth);
+                    break;
+                }
+            }
+        }
+        m_toolTip.m_pSuppressed = nullptr;
+    }
+    m_toolTip.m_pControl = child;
+}
+
+void CTessarinDlg::CheckMouseLeave(const wxPoint& screenPt)
+{
+    if (!m_toolTip.m_bTracking || !m_pClient)
+        return;
+    if (ChildWindowFromPoint(m_pClient->ScreenToClient(screenPt)) == m_pTrackedChild)
+        return;
+    m_toolTip.m_pSuppressed = nullptr;
+    m_toolTip.m_bTracking = false;
+    m_pTrackedChild = nullptr;
+}
+
+bool CTessarinDlg::IsOwnWindow(const wxObject* object) const
+{
+    const wxWindow* window = wxDynamicCast(object, wxWindow);
+    if (!window)
+        return false;
+    if (window == &m_toolTip)
+        return true;
+    return wxGetTopLevelParent(const_cast<wxWindow*>(window)) == this;
+}
+
+int CTessarinDlg::FilterEvent(wxEvent& event)
+{
+    PreTranslateMessage(event);
+    return Event_Skip;
+}
+
+bool CTessarinDlg::PreTranslateMessage(wxEvent& event)
+{
+    const wxEventType type = event.GetEventType();
+    const bool button = IsMouseButtonEvent(type);
+    const bool key = type == wxEVT_KEY_DOWN || type == wxEVT_KEY_UP;
+    const bool motion = type == wxEVT_MOTION || type == wxEVT_LEAVE_WINDOW;
+    const bool doubleClick = type == wxEVT_LEFT_DCLICK;
+    if (!(button || key || motion || doubleClick) || !m_bInitialized || !IsOwnWindow(event.GetEventObject()))
+        return false;
+
+    if (button || key) {
+        m_toolTip.m_pSuppressed = m_toolTip.m_pControl;
+        m_toolTip.HideTip();
+    }
+
+    if (motion && event.GetEventObject() != &m_toolTip) {
+        const wxPoint screen = wxGetMousePosition();
+        CheckMouseLeave(screen);
+        if (m_toolTip.IsShown()) {
+            // What the tip would see through a mouse capture: it stays while the pointer
+            // is over its window and hides, letting the move through, once it leaves.
+            if (m_toolTip.m_pControl && m_toolTip.m_pControl->GetScreenRect().Contains(screen))
+                return false;
+            m_toolTip.HideTip();
+            m_toolTip.m_pSuppressed = nullptr;
+        }
+        if (type == wxEVT_MOTION) {
+            wxWindow* window = wxFindWindowAtPoint(screen);
+            if (!window || !IsOwnWindow(window))
+                window = wxDynamicCast(event.GetEventObject(), wxWindow);
+            OnSetCursor(window, HTCLIENT, WM_MOUSEMOVE);
+        }
+    }
+
+    if (doubleClick && event.GetEventObject() == m_nodeList) {
+        const int sel = m_nodeList->GetSelection();
+        if (sel != wxNOT_FOUND)
+            m_nSelectedNode = static_cast<int32_t>(reinterpret_cast<wxUIntPtr>(m_nodeList->GetClientData(sel)));
+    }
+    return false;
+}
+
+// ---- Warnings and line announcements from the capture engine ----
+
+void CTessarinDlg::PostLineReady()
+{
+    wxQueueEvent(this, new wxThreadEvent(wxEVT_THREAD, WM_LINE_READY));
+}
+
+void CTessarinDlg::OnLineReadyEvent(wxThreadEvent&)
+{
+    OnLineReady();
+}
+
+void CTessarinDlg::ShowWarning(const char* text)
+{
+    if (!text)
+        return;
+    int slot = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_warningLock);
+        for (int i = 0; i < kWarningSlots; ++i) {
+            if (m_szWarnings[i][0] && std::strncmp(m_szWarnings[i], text, kWarningLength - 1) == 0)
+                return;   // the same text is open or on its way
+            if (slot < 0 && !m_szWarnings[i][0])
+                slot = i;
+        }
+        if (slot < 0)
+            return;   // every slot busy: the boxes already queued say enough
+        std::strncpy(m_szWarnings[slot], *text ? text : " ", kWarningLength - 1);
+        m_szWarnings[slot][kWarningLength - 1] = '\0';
+    }
+
+    auto showSlot = [this, slot] {
+        wxString message;
+        {
+            std::lock_guard<std::mutex> lock(m_warningLock);
+            message = wxString::FromUTF8(m_szWarnings[slot]);
+        }
+        ShowWarningNow(message);
+        std::lock_guard<std::mutex> lock(m_warningLock);
+        m_szWarnings[slot][0] = '\0';
+    };
+    if (wxThread::IsMain())
+        showSlot();
+    else
+        CallAfter(showSlot);
+}
+
+void CTessarinDlg::ShowWarningNow(const wxString& text)
+{
+    WarningBox(text);
+}
+
+void CTessarinDlg::WarningBox(const wxString& text)
+{
+    wxMessageBox(text, AppTitle(), wxOK | wxICON_EXCLAMATION, IsShown() ? this : nullptr);
+}
+
+wxString CTessarinDlg::AppTitle()
+{
+    return wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetName();
+}

@@ -1,5 +1,8 @@
 #include "res/Resources.h"
 
+#include <wx/image.h>
+#include <wx/mstream.h>
+
 // Generated from the picture files (EmbedFiles.cmake).
 extern const unsigned char kBitmap135[];
 extern const size_t kBitmap135Size;
@@ -74,4 +77,15 @@ const char* LoadStringResource(int id)
             return entry.text;
     }
     return "";
+}
+
+bool LoadIconImage(int id, int size, wxImage* image)
+{
+    const ResourceBytes png = FindIconResource(id, size);
+    if (!png.data)
+        return false;
+    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG))
+        wxImage::AddHandler(new wxPNGHandler);
+    wxMemoryInputStream stream(png.data, png.size);
+    return image->LoadFile(stream, wxBITMAP_TYPE_PNG);
 }

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+class wxImage;
+
 enum : int {
     // Dialog templates
     IDD_ABOUTBOX = 100,
@@ -69,6 +71,10 @@ ResourceBytes FindBitmapResource(int id);
 // The PNG file of icon resource id drawn at size x size pixels (16, 32, 48); empty
 // when there is none.
 ResourceBytes FindIconResource(int id, int size);
+
+// Decodes icon resource id at size x size pixels; false when there is none or it
+// does not decode. Belongs to the user-interface thread.
+bool LoadIconImage(int id, int size, wxImage* image);
 
 // The string table entry id (UTF-8); "" when there is none, as an empty entry reads.
 const char* LoadStringResource(int id);
