@@ -25,6 +25,7 @@ wxBEGIN_EVENT_TABLE(CMessageLogCtrl, wxWindow)
     EVT_MOUSE_CAPTURE_LOST(CMessageLogCtrl::OnCaptureLost)
     EVT_KEY_DOWN(CMessageLogCtrl::OnKeyDown)
     EVT_SCROLLWIN(CMessageLogCtrl::OnScroll)
+    EVT_TIMER(wxID_ANY, CMessageLogCtrl::OnRowPaintTimer)
 wxEND_EVENT_TABLE()
 
 namespace
@@ -98,16 +99,21 @@ wxString FromBytes(const char* p, size_t n)
 }
 } // namespace
 
-CMessageLogCtrl::CMessageLogCtrl() = default;
+CMessageLogCtrl::CMessageLogCtrl()
+{
+    m_timerRowPaint.SetOwner(this);
+}
 
 CMessageLogCtrl::CMessageLogCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos,
                                  const wxSize& size, long style)
+    : CMessageLogCtrl()
 {
     Create(parent, id, pos, size, style);
 }
 
 CMessageLogCtrl::~CMessageLogCtrl()
 {
+    m_timerRowPaint.Stop();
     if (HasCapture())
         ReleaseMouse();
 }
@@ -184,11 +190,7 @@ int CMessageLogCtrl::InsertRowBytes(const char* text, size_t length, int positio
     }
     if (!GetHandle())
         return position;
-    UpdateScrollBars();
-    if (m_nTopRow != oldTop)
-        InvalidateRowsFrom(m_nTopRow);
-    else
-        InvalidateRowsFrom(position);
+    ShowInsertedRow(m_nTopRow != oldTop ? m_nTopRow : position);
     return position;
 }
 
@@ -254,8 +256,7 @@ void CMessageLogCtrl::SetCurSel(int row)
         const wxSize cs = GetClientSize();
         RefreshRect(wxRect(0, kHeaderHeight, cs.x, std::max(0, cs.y - kHeaderHeight)), true);
         m_nVScrollPos = std::clamp(t, 0, GetVScrollLimit());
-        SetScrollPos(wxVERTICAL, m_nVScrollPos);
-        m_vBar.pos = m_nVScrollPos;
+        MoveVThumb();
         m_nTopRow = t;
         m_nCurSel = row;
     }
@@ -354,6 +355,33 @@ void CMessageLogCtrl::InvalidateRowsFrom(int row)
     RefreshRect(wxRect(0, static_cast<int>(y), cs.x, cs.y - static_cast<int>(y)), false);
 }
 
+void CMessageLogCtrl::ShowInsertedRow(int row)
+{
+    // A capture appends hundreds of rows a second and each one moves the view. A new
+    // scroll range makes the toolkit redraw the whole control, so a page of text would
+    // be laid out at every frame and hold a core. The first row after a pause shows at
+    // once; the rest of a burst reaches the screen and the scroll bar at most once per
+    // kRowPaintInterval. The control's own state is always current.
+    if (m_timerRowPaint.IsRunning())
+    {
+        m_nPendingRow = std::min(m_nPendingRow, row);
+        return;
+    }
+    UpdateScrollBars();
+    InvalidateRowsFrom(row);
+    m_timerRowPaint.StartOnce(kRowPaintInterval);
+}
+
+void CMessageLogCtrl::OnRowPaintTimer(wxTimerEvent&)
+{
+    if (m_nPendingRow == INT_MAX)
+        return; // the burst is over
+    UpdateScrollBars();
+    InvalidateRowsFrom(m_nPendingRow);
+    m_nPendingRow = INT_MAX;
+    m_timerRowPaint.StartOnce(kRowPaintInterval);
+}
+
 bool CMessageLogCtrl::IsInRowsRect(const wxPoint& pt) const
 {
     const long long bottom =
@@ -368,10 +396,23 @@ void CMessageLogCtrl::ScrollRowsTo(int p)
     if (p != m_nTopRow)
     {
         m_nTopRow = p;
-        Refresh(false);
+        // The header does not move with the rows.
+        const wxSize cs = GetClientSize();
+        RefreshRect(wxRect(0, kHeaderHeight, cs.x, std::max(0, cs.y - kHeaderHeight)), false);
     }
-    SetScrollPos(wxVERTICAL, p);
-    m_vBar.pos = p;
+    MoveVThumb();
+}
+
+void CMessageLogCtrl::MoveVThumb()
+{
+    // While inserted rows wait for the bar, its range is stale and would clamp the thumb.
+    if (m_nPendingRow != INT_MAX)
+    {
+        UpdateScrollBars();
+        return;
+    }
+    SetScrollPos(wxVERTICAL, m_nVScrollPos);
+    m_vBar.pos = m_nVScrollPos;
 }
 
 void CMessageLogCtrl::ScrollPixelsTo(int h)
@@ -576,13 +617,13 @@ void CMessageLogCtrl::OnPaint(wxPaintEvent&)
     const wxRect damaged = GetUpdateRegion().GetBox();
 
     dc.SetFont(m_font);
-    dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
-    dc.SetTextBackground(clrFace);
     dc.SetPen(*wxTRANSPARENT_PEN);
 
     if (damaged.GetTop() < kHeaderHeight)
     {
         wxRendererNative& renderer = wxRendererNative::Get();
+        dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
+        dc.SetTextBackground(clrFace);
         dc.SetTextForeground(*wxBLACK);
         for (const LOGCOLUMN& column : m_columns)
         {
@@ -605,7 +646,7 @@ void CMessageLogCtrl::OnPaint(wxPaintEvent&)
     m_nRowHeight = rowHeight;
     m_nRowsPerPage = (cs.y - kHeaderHeight) / m_nRowHeight;
 
-    dc.SetTextBackground(B);
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     dc.SetTextForeground(clrText);
     const int count = GetRowCount();
     const bool focused = FindFocus() == this;
@@ -622,9 +663,8 @@ void CMessageLogCtrl::OnPaint(wxPaintEvent&)
         {
             dc.SetBrush(wxBrush(clrHighlight));
             dc.DrawRectangle(rc);
-            dc.SetTextBackground(clrHighlight);
             dc.SetTextForeground(clrHighlightText);
-            DrawRow(dc, m_rows.Get(static_cast<size_t>(r)), top);
+            DrawRow(dc, m_rows.Get(static_cast<size_t>(r)), top, clrHighlight);
             if (focused)
             {
                 // The dotted frame of a focus rectangle inverts the pixels it crosses;
@@ -645,8 +685,7 @@ void CMessageLogCtrl::OnPaint(wxPaintEvent&)
         {
             dc.SetBrush(wxBrush(B));
             dc.DrawRectangle(rc);
-            dc.SetTextBackground(B);
-            DrawRow(dc, m_rows.Get(static_cast<size_t>(r)), top);
+            DrawRow(dc, m_rows.Get(static_cast<size_t>(r)), top, B);
         }
     }
 
@@ -661,12 +700,15 @@ void CMessageLogCtrl::OnPaint(wxPaintEvent&)
         UpdateScrollBars();
 }
 
-int CMessageLogCtrl::DrawRow(wxDC& dc, const char* text, int top)
+int CMessageLogCtrl::DrawRow(wxDC& dc, const char* text, int top, const wxColour& background)
 {
+    // Cells are written as opaque text: each one's background box hides whatever an
+    // earlier, overlong cell wrote there. The row is already filled with that colour,
+    // so the box is painted only where earlier text reaches into it; opaque text would
+    // cost a second layout of every cell.
     int x = -m_nHScrollPos;
+    int inkRight = INT_MIN;
     const char* cell = text;
-    const char* rest = nullptr; // the text whose width ends the row
-    size_t restLength = 0;
     const size_t columns = m_columns.size();
     size_t i = 0;
     for (; i < columns; ++i)
@@ -674,27 +716,42 @@ int CMessageLogCtrl::DrawRow(wxDC& dc, const char* text, int top)
         const char* tab = std::strchr(cell, '\t');
         const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
         if (length)
-            dc.DrawText(FromBytes(cell, length), x + 3, top);
-        if (!tab)
         {
-            rest = cell;
-            restLength = length;
-            break;
+            const wxString str = FromBytes(cell, length);
+            const bool covers = inkRight > x + 3;
+            const bool lastDrawn = !tab || i + 1 == columns;
+            wxCoord w = 0, h = 0;
+            if (covers || !lastDrawn || !tab)
+                dc.GetMultiLineTextExtent(str, &w, &h);
+            if (covers)
+            {
+                dc.SetBrush(wxBrush(background));
+                dc.DrawRectangle(x + 3, top, w, m_nRowHeight);
+            }
+            dc.DrawText(str, x + 3, top);
+            inkRight = std::max(inkRight, x + 3 + w);
+            if (!tab)
+                return NoteExtent(x, w); // this cell ends the row
+        }
+        else if (!tab)
+        {
+            return x + m_nHScrollPos;
         }
         x += m_columns[i].width;
         cell = tab + 1;
     }
-    if (i == columns)
-    {
-        // Past the last column's TAB: not drawn, but its width still counts.
-        rest = cell;
-        restLength = std::strlen(cell);
-    }
+    // Past the last column's TAB (or with no columns): not drawn, but its width counts.
+    const size_t restLength = std::strlen(cell);
     if (!restLength)
         return x + m_nHScrollPos;
     wxCoord w = 0, h = 0;
-    dc.GetMultiLineTextExtent(FromBytes(rest, restLength), &w, &h);
-    const long long extent = static_cast<long long>(x) + m_nHScrollPos + w;
+    dc.GetMultiLineTextExtent(FromBytes(cell, restLength), &w, &h);
+    return NoteExtent(x, w);
+}
+
+int CMessageLogCtrl::NoteExtent(int x, int width)
+{
+    const long long extent = static_cast<long long>(x) + m_nHScrollPos + width;
     const int clamped = static_cast<int>(std::min<long long>(extent, INT_MAX / 2));
     if (clamped > m_nMaxExtent)
         m_nMaxExtent = clamped;

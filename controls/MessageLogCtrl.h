@@ -1,10 +1,13 @@
 #pragma once
 
+#include <wx/colour.h>
 #include <wx/font.h>
 #include <wx/gdicmn.h>
 #include <wx/string.h>
+#include <wx/timer.h>
 #include <wx/window.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,7 @@ class wxMouseEvent;
 class wxPaintEvent;
 class wxScrollWinEvent;
 class wxSizeEvent;
+class wxTimerEvent;
 
 // The custom-drawn, multi-column Message Log: a header of push-button faces, rows of
 // TAB-separated cells, one selection following the mouse and the cursor keys, vertical
@@ -127,11 +131,16 @@ private:
     void LayoutColumns();
     void UpdateScrollBars();
     void ScrollRowsTo(int p);
+    void MoveVThumb();
     void ScrollPixelsTo(int h);
     void InvalidateRowStrip(int row);
     void InvalidateRowsFrom(int row);
+    void ShowInsertedRow(int row);
+    void OnRowPaintTimer(wxTimerEvent& event);
     bool IsInRowsRect(const wxPoint& pt) const;
-    int DrawRow(wxDC& dc, const char* text, int top);
+    // Writes a row's cells; returns its extent in content coordinates.
+    int DrawRow(wxDC& dc, const char* text, int top, const wxColour& background);
+    int NoteExtent(int x, int width);
 
     wxFont m_font;
     std::vector<LOGCOLUMN> m_columns;
@@ -152,6 +161,11 @@ private:
         int pos = -1, page = -1, range = -1;
     };
     ScrollBarState m_vBar, m_hBar;
+    // Repaint and scroll-bar update for inserted rows: at most one per interval while
+    // rows keep coming; m_nPendingRow is the first row waiting, INT_MAX when none.
+    static constexpr int kRowPaintInterval = 40; // ms
+    wxTimer m_timerRowPaint;
+    int m_nPendingRow = INT_MAX;
     // Fractional wheel rotation carried over between wheel events.
     int m_nWheelRest = 0;
     // Reused for converting inserted text, so an append allocates nothing once warm.

@@ -1,0 +1,212 @@
+// Message Log at 1, 100 000 and 1 000 000 rows: one full paint, one append, and the
+// memory a row costs against its text. Needs a display (run under xvfb-run).
+
+#include "controls/MessageLogCtrl.h"
+
+#include <wx/app.h>
+#include <wx/frame.h>
+#include <wx/init.h>
+#include <wx/panel.h>
+#include <wx/utils.h>
+
+#include <malloc.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+
+double Micros(Clock::duration d)
+{
+    return std::chrono::duration<double, std::micro>(d).count();
+}
+
+size_t HeapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+size_t ResidentBytes()
+{
+    long pages = 0, resident = 0;
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (!f)
+        return 0;
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+        resident = 0;
+    std::fclose(f);
+    return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+void Pump(int ms)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < end)
+    {
+        wxTheApp->Yield(true);
+        wxMilliSleep(2);
+    }
+}
+
+// A log line in tab form as the main window hands it over: time, direction, address,
+// padded name and a varying number of data bytes.
+std::string Line(int i)
+{
+    static const char* const names[] = {"REF_REQ            ", "BLIND_NODE_FIND_RSP",
+                                        "XY_RSSI_RSP        ", "PING_RESPONSE      "};
+    char head[64];
+    std::snprintf(head, sizeof head, "%02d:%02d:%02d.%03d\t|-->|\t0x%04X\t%s\t", (i / 3600) % 24,
+                  (i / 60) % 60, i % 60, i % 1000, 0x1000 + i % 97, names[i % 4]);
+    std::string s = head;
+    const int bytes = 4 + i % 20;
+    for (int b = 0; b < bytes; ++b)
+    {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X ", (i + b) & 0xFF);
+        s += hex;
+    }
+    return s;
+}
+
+struct Figures
+{
+    int rows;
+    double paintFollowUs, paintMiddleUs, appendUs, appendStringUs, appendAloneUs, bytesPerRow,
+        textPerRow, residentPerRow, clearMs;
+};
+
+// Times full paints: Update() paints synchronously; the count proves each one ran.
+double TimePaint(CMessageLogCtrl* log, int* paints)
+{
+    const int rounds = 200;
+    for (int i = 0; i < 10; ++i)
+    {
+        log->Refresh();
+        log->Update();
+    }
+    const int before = *paints;
+    const auto t0 = Clock::now();
+    for (int i = 0; i < rounds; ++i)
+    {
+        log->Refresh();
+        log->Update();
+    }
+    const double us = Micros(Clock::now() - t0) / rounds;
+    if (*paints - before != rounds)
+        std::fprintf(stderr, "warning: %d paints for %d refreshes\n", *paints - before, rounds);
+    return us;
+}
+
+Figures Measure(wxWindow* parent, int rows)
+{
+    Figures f{};
+    f.rows = rows;
+    std::vector<std::string> lines;
+    lines.reserve(static_cast<size_t>(rows));
+    size_t textBytes = 0;
+    for (int i = 0; i < rows; ++i)
+    {
+        lines.push_back(Line(i));
+        textBytes += lines.back().size();
+    }
+
+    auto* log = new CMessageLogCtrl(parent, wxID_ANY, wxPoint(10, 10), wxSize(600, 420));
+    const char* titles[] = {"Time", "Dir", "Addr", "Message", "Payload"};
+    const int widths[] = {80, 30, 50, 140, 0};
+    for (int i = 0; i < 5; ++i)
+        log->InsertColumn(titles[i], widths[i], i);
+    int paints = 0;
+    log->Bind(wxEVT_PAINT, [&paints](wxPaintEvent& e) {
+        ++paints;
+        e.Skip();
+    });
+    Pump(300);
+
+    const size_t heap0 = HeapInUse();
+    const size_t rss0 = ResidentBytes();
+    for (const std::string& line : lines)
+        log->InsertRow(line.c_str(), -1);
+    f.bytesPerRow = double(HeapInUse() - heap0) / rows;
+    f.residentPerRow = double(ResidentBytes() - rss0) / rows;
+    f.textPerRow = double(textBytes) / rows;
+    Pump(100);
+
+    f.paintFollowUs = TimePaint(log, &paints);
+    log->SetCurSel(rows / 2);
+    Pump(50);
+    f.paintMiddleUs = TimePaint(log, &paints);
+
+    // A burst of appends at the end, as in a capture: paints and the scroll bar follow
+    // at most once per interval.
+    const int appends = 20000;
+    const std::string extra = Line(rows);
+    const auto t0 = Clock::now();
+    for (int i = 0; i < appends; ++i)
+        log->InsertRow(extra.c_str(), -1);
+    f.appendUs = Micros(Clock::now() - t0) / appends;
+    const wxString wide = wxString::FromUTF8(extra.c_str());
+    const auto t1 = Clock::now();
+    for (int i = 0; i < appends; ++i)
+        log->InsertRow(wide, -1);
+    f.appendStringUs = Micros(Clock::now() - t1) / appends;
+    Pump(100);
+
+    // A row after a pause goes to the scroll bar and the screen at once.
+    const int alone = 40;
+    double aloneUs = 0;
+    for (int i = 0; i < alone; ++i)
+    {
+        const auto t = Clock::now();
+        log->InsertRow(extra.c_str(), -1);
+        aloneUs += Micros(Clock::now() - t);
+        Pump(60);
+    }
+    f.appendAloneUs = aloneUs / alone;
+
+    const auto t2 = Clock::now();
+    log->DeleteAllRows();
+    f.clearMs = Micros(Clock::now() - t2) / 1000.0;
+    log->Destroy();
+    Pump(50);
+    return f;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    wxApp::SetInstance(new wxApp);
+    if (!wxEntryStart(argc, argv))
+    {
+        std::fprintf(stderr, "no display: run under xvfb-run\n");
+        return 1;
+    }
+    auto* frame = new wxFrame(nullptr, wxID_ANY, "bench", wxPoint(0, 0), wxSize(700, 500));
+    auto* panel = new wxPanel(frame);
+    frame->Show();
+    Pump(300);
+
+    std::printf("%9s %12s %12s %10s %12s %12s %11s %10s %11s %9s\n", "rows", "paint end",
+                "paint mid", "append", "append wx", "append alone", "heap/row", "text/row",
+                "rss/row", "clear");
+    for (int rows : {1, 100000, 1000000})
+    {
+        const Figures f = Measure(panel, rows);
+        std::printf("%9d %9.1f us %9.1f us %7.2f us %9.2f us %9.2f us %9.1f B %8.1f B %9.1f B "
+                    "%6.1f ms\n",
+                    f.rows, f.paintFollowUs, f.paintMiddleUs, f.appendUs, f.appendStringUs,
+                    f.appendAloneUs, f.bytesPerRow, f.textPerRow, f.residentPerRow, f.clearMs);
+    }
+    std::printf("paint: Refresh + Update of the whole control, 600 x 420, the view at the end or\n"
+                "in the middle; append: InsertRow at the end of the full control, UTF-8 or\n"
+                "wxString; heap/row: heap growth while filling over rows (one row shows a\n"
+                "whole 256 KiB text block); text/row: the row's bytes without its NUL.\n");
+    frame->Destroy();
+    Pump(50);
+    wxEntryCleanup();
+    return 0;
+}
