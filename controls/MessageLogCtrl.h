@@ -50,7 +50,7 @@ public:
     CMessageLogCtrl();
     CMessageLogCtrl(wxWindow* parent, wxWindowID id = wxID_ANY,
                     const wxPoint& pos = wxDefaultPosition, const wxSize& size = wxSize(400, 200),
-                    long style = wxBORDER_SUNKEN | wxVSCROLL | wxTAB_TRAVERSAL);
+                    long style = wxBORDER_SUNKEN | wxVSCROLL);
     ~CMessageLogCtrl() override;
 
     CMessageLogCtrl(const CMessageLogCtrl&) = delete;
@@ -62,7 +62,7 @@ public:
     // Returns false when the window cannot be created.
     bool Create(wxWindow* parent, wxWindowID id = wxID_ANY,
                 const wxPoint& pos = wxDefaultPosition, const wxSize& size = wxSize(400, 200),
-                long style = wxBORDER_SUNKEN | wxVSCROLL | wxTAB_TRAVERSAL);
+                long style = wxBORDER_SUNKEN | wxVSCROLL);
 
     // Inserts a column of the given header title and width in pixels before column
     // `position` (clamped to 0 .. column count). The last column always reaches the
@@ -73,6 +73,8 @@ public:
     // index. Cells are separated by TAB; the text is kept exactly as given, up to a NUL.
     // Once the index exceeds the page, the view moves so the new row is the last whole
     // row of the page. Returns -1 only when memory for the row cannot be had.
+    // The control's state changes at once; during a burst of rows the screen and the
+    // scroll bar follow at most every 40 ms.
     int InsertRow(const wxString& text, int position);
     // The same for UTF-8 text; avoids a conversion when the caller already holds bytes.
     int InsertRow(const char* text, int position);

@@ -57,7 +57,7 @@ protected:
                               wxSize(700, 500));
         m_panel = new wxPanel(m_frame);
         m_log = new CMessageLogCtrl(m_panel, wxID_ANY, wxPoint(10, 10), wxSize(400, 200),
-                                    wxBORDER_SUNKEN | wxVSCROLL | wxTAB_TRAVERSAL);
+                                    wxBORDER_SUNKEN | wxVSCROLL);
         m_next = new wxButton(m_panel, wxID_ANY, "Next", wxPoint(500, 10));
         for (int i = 0; i < 5; ++i)
             m_log->InsertColumn(kTitles[i], kWidths[i], i);
