@@ -14,6 +14,10 @@ namespace {
 // answer to the program never queues behind more than a few hundred frames.
 constexpr int FLOOD_LOW_WATER = 16 * 1024;
 
+// With no program reading the line, a dongle's buffer fills and further reports are
+// lost; ours stops growing here instead of for as long as the simulator runs.
+constexpr int OUT_LIMIT = 64 * 1024;
+
 const char* NameOfCluster(uint16_t cluster)
 {
     static const char* const names[] = {"REF_REQ",    "REF_RSP",   "BLIND_REQ",
@@ -388,6 +392,12 @@ void CDongleSim::SendFrame(uint16_t command, const uint8_t* data, int length)
 {
     uint8_t frame[MAX_RX_DATA_LENGTH + FRAME_OVERHEAD];
     const int size = BuildFrame(command, data, length, frame);
+    if (OutSize() > OUT_LIMIT) {
+        ++m_nFramesDropped;
+        if (m_options.bVerbose)
+            std::fprintf(stderr, "   line stalled, frame dropped\n");
+        return;
+    }
     if (m_options.bNoise)
         m_noise.AppendWithNoise(frame, size, m_out);
     else

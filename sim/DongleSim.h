@@ -65,6 +65,8 @@ public:
     CNodeNetwork& Network() { return m_network; }
     long FramesSent() const { return m_nFramesSent; }
     long FramesReceived() const { return m_nFramesReceived; }
+    // Frames not sent because nobody read the line.
+    long FramesDropped() const { return m_nFramesDropped; }
     long FloodLeft() const { return m_nFloodLeft; }
     bool FloodStarted() const { return m_bFloodStarted; }
 
@@ -107,6 +109,7 @@ private:
     Clock::time_point m_floodStart;
     long m_nFramesSent = 0;
     long m_nFramesReceived = 0;
+    long m_nFramesDropped = 0;
     FILE* m_pRecord = nullptr;
     FILE* m_pExpect = nullptr;
 };

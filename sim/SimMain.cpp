@@ -47,6 +47,7 @@ void PrintHelp()
         "Options:\n"
         "  --com N          link as COM<N>, 1..29 (default 21)\n"
         "  --force          replace a COM<N> link of a running simulator or of the user\n"
+        "                   (ours is removed when we end)\n"
         "  --seed S         seed of the network, noise and flood (default 1)\n"
         "  --quiet          no node reports on its own; answers only\n"
         "  --noise          line noise between frames: garbage, false start bytes,\n"
@@ -286,7 +287,7 @@ int main(int argc, char** argv)
 
     const int status = Serve(sim, pty.MasterFd(), g_nStopPipe[0]);
     if (options.bVerbose)
-        std::fprintf(stderr, "stopping: %ld frames received, %ld sent\n", sim.FramesReceived(),
-                     sim.FramesSent());
+        std::fprintf(stderr, "stopping: %ld frames received, %ld sent, %ld dropped\n",
+                     sim.FramesReceived(), sim.FramesSent(), sim.FramesDropped());
     return status;   // the link goes with pty
 }

@@ -2,6 +2,7 @@
 // window's Start does, prints every line it takes from the Data Buffer on standard
 // output and takes node commands on standard input.
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -107,8 +108,9 @@ void PrintUsage(FILE* out)
                  "capture, then a PING). Every log line goes to standard output and to the log\n"
                  "file (default \"Tessarin.log\"; emptied first unless --append).\n"
                  "Stops at the end of standard input plus one second, on SIGINT, SIGTERM or\n"
-                 "SIGHUP, or after S seconds. To capture with no commands to give, keep\n"
-                 "standard input open or give --seconds.\n"
+                 "SIGHUP, after S seconds, or when the port goes away (a dongle unplugged).\n"
+                 "To capture with no commands to give, keep standard input open or give\n"
+                 "--seconds.\n"
                  "Exit status: 0 when a capture ran, 1 when it could not start.\n"
                  "\n%s",
                  PROGRAM, CAPTURE_COMMAND_HELP);
@@ -222,10 +224,17 @@ private:
             const Clock::time_point now = Clock::now();
             if (now >= deadline)
                 break;
-            int timeout = -1;
+            if (m_link.IsDeviceGone()) {
+                // Nothing more can come; a script that restarts us can do better than waiting.
+                std::fprintf(stderr, "%s: %s has gone away (unplugged or hung up); stopping\n",
+                             PROGRAM, m_options.strPort.c_str());
+                break;
+            }
+            // Wakes now and then to notice a device that has gone.
+            int timeout = 250;
             if (deadline != Clock::time_point::max())
-                timeout = static_cast<int>(
-                    std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+                timeout = static_cast<int>(std::min<long long>(
+                    timeout, std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
 
             pollfd fds[3] = {{m_notify.WakeFd(), POLLIN, 0},
                              {g_nSignalPipe[0], POLLIN, 0},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "tests/e2e/E2eSupport.h"
 
@@ -127,6 +128,23 @@ TEST(CaptureTool, StopsOnSecondsSignalOrQuitAndAppendsWhenAsked)
     r = RunProgram(TOOL, {"COM21", "--log", log}, dir.Path(), "quit\n", true);
     EXPECT_EQ(r.status, 0);
     EXPECT_LE(ReadLines(log).size(), 4u);   // not appended: emptied first
+}
+
+TEST(CaptureTool, EndsWhenTheDongleIsUnplugged)
+{
+    CTestFolder dir;
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start({"--quiet"}));
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        sim.Kill();
+    });
+    // Input stays open and no limit is given: only the hang-up can end it.
+    const ToolResult r = RunProgram(TOOL, {"COM21"}, dir.Path(), "", true);
+    unplug.join();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Contains(r.err, "COM21 has gone away")) << r.err;
+    EXPECT_EQ(Lines(r.out).size(), 4u);
 }
 
 }  // namespace
