@@ -7,6 +7,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -21,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -76,6 +79,44 @@ inline int CountEntries(const char* folder)
 }
 inline int OpenDescriptors() { return CountEntries("/proc/self/fd"); }
 inline int Threads() { return CountEntries("/proc/self/task"); }
+
+// Runs body in a child process that must end within seconds; body adds a line to its
+// report for each failed check. Returns the report, "" when everything held.
+inline std::string RunInChild(const std::function<void(std::string& report)>& body, unsigned seconds = 60)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return "pipe failed";
+    const pid_t pid = fork();
+    if (pid < 0)
+        return "fork failed";
+    if (pid == 0) {
+        close(fds[0]);
+        alarm(seconds);   // a hang ends as SIGALRM
+        std::string report;
+        body(report);
+        const ssize_t ignored = write(fds[1], report.data(), report.size());
+        (void)ignored;   // the parent sees a short report as a failure anyway
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string report;
+    char chunk[512];
+    for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;)
+        report.append(chunk, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status))
+        report += "child died of signal " + std::to_string(WTERMSIG(status)) + "\n";
+    return report;
+}
+
+#define RIG_CHECK(report, cond) \
+    do { \
+        if (!(cond)) \
+            (report) += std::string(__FILE__ ":") + std::to_string(__LINE__) + ": " #cond "\n"; \
+    } while (0)
 
 inline double ProcessCpuMs()
 {
