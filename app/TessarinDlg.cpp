@@ -43,8 +43,8 @@ wxBEGIN_EVENT_TABLE(CTessarinDlg, wxFrame)
     EVT_BUTTON(IDC_REF_CONF, CTessarinDlg::Command<&CTessarinDlg::OnRefConf>)
     EVT_BUTTON(IDC_BLIND_CONF_REQ, CTessarinDlg::Command<&CTessarinDlg::OnBlindConfReq>)
     EVT_BUTTON(IDC_BLIND_CONF, CTessarinDlg::Command<&CTessarinDlg::OnBlindConf>)
-    EVT_MENU(ID_LOG_FILE, CTessarinDlg::Command<&CTessarinDlg::OnLogFile>)
-    EVT_MENU(ID_APPEND_TO_LOG_FILE, CTessarinDlg::Command<&CTessarinDlg::OnAppendToLogFile>)
+    EVT_MENU(MenuItemId(ID_LOG_FILE), CTessarinDlg::Command<&CTessarinDlg::OnLogFile>)
+    EVT_MENU(MenuItemId(ID_APPEND_TO_LOG_FILE), CTessarinDlg::Command<&CTessarinDlg::OnAppendToLogFile>)
     // The combo box's window id is the toolkit's: numbers from 32767 up are refused for
     // windows. It is told apart by its window instead, as a native handle would be.
     EVT_CHOICE(wxID_ANY, CTessarinDlg::OnComPortComboEvent)
@@ -164,8 +164,8 @@ bool CTessarinDlg::Create(wxWindow* parent)
 
     // Menu 129
     auto* file = new wxMenu;
-    file->Append(ID_LOG_FILE, "Log File ...");
-    file->AppendCheckItem(ID_APPEND_TO_LOG_FILE, "Append to Log File");
+    file->Append(MenuItemId(ID_LOG_FILE), "Log File ...");
+    file->AppendCheckItem(MenuItemId(ID_APPEND_TO_LOG_FILE), "Append to Log File");
     auto* menuBar = new wxMenuBar;
     menuBar->Append(file, "&File");
     SetMenuBar(menuBar);
@@ -280,7 +280,7 @@ bool CTessarinDlg::OnInitDialog()
     m_strLogFile = settings.m_szLogFile;
     m_showParameters->SetValue(settings.m_nChkParam != 0);
     m_bAppendToLogFile = static_cast<int32_t>(settings.m_nAppendToLogFile);
-    GetMenuBar()->Check(ID_APPEND_TO_LOG_FILE, m_bAppendToLogFile != 0);
+    GetMenuBar()->Check(MenuItemId(ID_APPEND_TO_LOG_FILE), m_bAppendToLogFile != 0);
 
     // 11. First layout, with the real client size.
     OnSize(SIZE_RESTORED, 0, 0);

@@ -150,7 +150,7 @@ public:
     wxChoice* m_pComPortCombo = nullptr;           // on the toolbar
     std::string m_strComPort;                      // text of the selected entry
     std::string m_strLogFile;                      // UTF-8 path handed to the engine
-    int32_t m_bAppendToLogFile = 0;
+    int32_t m_bAppendToLogFile = 0;                // its menu item: MenuItemId(ID_APPEND_TO_LOG_FILE)
     // Node List entries carry their node address as client data: (void*)(wxUIntPtr)addr.
     int32_t m_nSelectedNode = 0;
     CToolTipCtrlEx m_toolTip;

@@ -172,7 +172,7 @@ wxPoint CToolTipCtrlEx::GetCursorScreenPos() const
 void CToolTipCtrlEx::OnTimer(wxTimerEvent& event)
 {
     if (m_pControl != m_pSuppressed && GetCursorScreenPos() == m_ptAnchor) {
-        Move(PlaceTip(m_ptAnchor, GetClientSize(), wxGetDisplaySize()));
+        Move(PlaceTip(m_ptAnchor, GetTipClientSize(), wxGetDisplaySize()));
         Show();
         Raise();
         // No mouse capture: on this toolkit a grab would keep clicks from the windows
@@ -185,17 +185,29 @@ void CToolTipCtrlEx::OnTimer(wxTimerEvent& event)
 void CToolTipCtrlEx::OnPaint(wxPaintEvent&)
 {
     wxPaintDC dc(this);
+    const int frame = FrameInClient();
+    if (frame) {
+        dc.SetPen(wxPen(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWFRAME)));
+        dc.SetBrush(*wxTRANSPARENT_BRUSH);
+        dc.DrawRectangle(wxPoint(0, 0), GetClientSize());
+    }
     dc.SetFont(m_font);
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     // The info text colour, not plain black: some themes give tips a dark background.
     dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_INFOTEXT));
-    const int left = kMarginX - 1;
-    int y = 0;
+    const int left = kMarginX - 1 + frame;
+    int y = frame;
     for (const TipLine& line : m_lines) {
         if (line.end > line.begin)
             dc.DrawText(wxString::FromUTF8(m_szText + line.begin, line.end - line.begin), left, y);
         y += m_nLineHeight;
     }
+}
+
+int CToolTipCtrlEx::FrameInClient() const
+{
+    // Some toolkits draw no frame round a pop-up and give it all of the window.
+    return GetClientSize() == GetSize() ? 1 : 0;
 }
 
 void CToolTipCtrlEx::OnSysColorChange(wxSysColourChangedEvent& event)

@@ -49,6 +49,8 @@ public:
     bool IsPending() const { return m_timer.IsRunning(); }
     const char* GetText() const { return m_szText; }
     const std::vector<TipLine>& GetLines() const { return m_lines; }
+    // The area inside the 1-pixel frame, which placement keeps on the screen.
+    wxSize GetTipClientSize() const { return GetSize() - wxSize(2, 2); }
 
     // Where the tip goes for a cursor at anchor: 20 pixels right of and below it, kept
     // inside the screen by the tip's client size (above the cursor near the bottom).
@@ -93,6 +95,8 @@ private:
     void OnMouseMove(wxMouseEvent& event);
     void OnMouseDown(wxMouseEvent& event);
     void ForwardMouse(wxMouseEvent& event, wxEventType type);
+    // 1 when the toolkit left the frame to be drawn inside the client area, else 0.
+    int FrameInClient() const;
 
     wxTimer m_timer;
     std::vector<TipLine> m_lines;

@@ -60,6 +60,13 @@ enum : int {
     ID_TOOLTIP_TIMER = 130,
 };
 
+// The toolkit refuses menu item numbers from 32767 up, so the menu carries each such
+// command as its number less 0x8000 ("Log File ..." is item 8); events map it back.
+constexpr int MenuItemId(int command)
+{
+    return command >= 0x8000 ? command - 0x8000 : command;
+}
+
 struct ResourceBytes {
     const unsigned char* data = nullptr;
     size_t size = 0;
