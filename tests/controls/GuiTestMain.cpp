@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/debug.h>
-#include <wx/dialog.h>
 #include <wx/init.h>
-#include <wx/modalhook.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,18 +19,6 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
     ADD_FAILURE_AT(file.utf8_str(), line)
         << "wxWidgets assertion in " << func << ": " << cond << " " << msg;
 }
-
-// No test here expects a dialog; one that appeared would wait for a click forever.
-class CancelEveryDialog : public wxModalDialogHook
-{
-protected:
-    int Enter(wxDialog* dialog) override
-    {
-        ADD_FAILURE() << "unexpected modal dialog: " << dialog->GetTitle().utf8_string();
-        return wxID_CANCEL;
-    }
-    void Exit(wxDialog*) override {}
-};
 } // namespace
 
 int main(int argc, char** argv)
@@ -56,13 +42,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot start wxWidgets: is there a display?\n");
         return 1;
     }
+    // An assertion box would wait for a click that never comes.
     wxSetAssertHandler(FailOnAssert);
-    CancelEveryDialog hook;
-    hook.Register();
 
     const int rc = RUN_ALL_TESTS();
 
-    hook.Unregister();
     wxEntryCleanup();
     std::error_code ignored; // a leftover scratch folder in /tmp harms nothing
     std::filesystem::remove_all(scratch, ignored);

@@ -52,15 +52,21 @@ protected:
         return 16 + pageRow * m_log->GetRowHeight() + m_log->GetRowHeight() / 2;
     }
 
-    // How many pixels of a row's top edge differ from the colour of its fill.
+    // How many pixels of a client rectangle differ from the colour of the fill.
+    int Marks(const wxRect& rc, const wxColour& fill)
+    {
+        int marks = 0;
+        for (int y = rc.y; y < rc.GetBottom() + 1; ++y)
+            for (int x = rc.x; x < rc.GetRight() + 1; ++x)
+                marks += Pixel(x, y) != fill;
+        return marks;
+    }
+
+    // Marks along the top edge of a row.
     int EdgeMarks(int pageRow, const wxColour& fill)
     {
         Repaint();
-        int marks = 0;
-        for (int x = 20; x < 40; ++x)
-            if (Pixel(x, 16 + pageRow * m_log->GetRowHeight()) != fill)
-                ++marks;
-        return marks;
+        return Marks(wxRect(20, 16 + pageRow * m_log->GetRowHeight(), 20, 1), fill);
     }
 
     Display* m_display = nullptr;
@@ -72,6 +78,15 @@ TEST_F(MessageLogPixels, ColourRolesFollowStateFocusAndEnable)
     const wxColour face = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE);
     const wxColour highlight = wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT);
     ASSERT_NE(window, face) << "the theme must tell the roles apart for this test";
+
+    // A long cell runs on into the next columns, except under the next cell's text box:
+    // here six spaces at the second column hide the run-on M's.
+    m_log->InsertRow(wxString('M', 40) + "\t      \tx", -1);
+    Repaint();
+    const int rh = m_log->GetRowHeight();
+    EXPECT_GT(Marks(wxRect(40, 16, 30, rh), window), 20) << "the run-on text shows";
+    EXPECT_EQ(Marks(wxRect(84, 16, 10, rh), window), 0) << "hidden under the spaces' box";
+    m_log->DeleteAllRows();
 
     Append(3);
     m_log->SetCurSel(1);
