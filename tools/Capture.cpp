@@ -1,19 +1,21 @@
 // tessarin-capture: a capture without a window. It runs a capture exactly as the
 // window's Start does, prints every line it takes from the Data Buffer on standard
-// output and takes node commands on standard input.
+// output and takes node commands on standard input. Written with the standard library
+// alone, so that the same program serves Linux and Windows.
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
+#include <deque>
+#include <mutex>
 #include <string>
-#include <unistd.h>
+#include <thread>
 
 #include "link/DataBuffer.h"
 #include "link/DongleLink.h"
@@ -28,76 +30,123 @@ const char PROGRAM[] = "tessarin-capture";
 const char PING_FAILED[] =
     "Not able to send PING!\nNote that \"Capture\" should be started before PING can be sent.";
 
-int g_nSignalPipe[2] = {-1, -1};
+// A signal handler may only set a flag; the main loop looks at it on every wake-up.
+std::atomic<bool> g_bStopSignal{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
 
-void OnStopSignal(int)
+extern "C" void OnStopSignal(int)
 {
-    const int saved = errno;
-    const char c = 1;
-    // A byte already waiting says the same; a full pipe loses nothing.
-    if (write(g_nSignalPipe[1], &c, 1) < 0) {
-    }
-    errno = saved;
+    g_bStopSignal = true;
 }
 
-bool MakePipe(int fds[2])
+void CatchStopSignals()
 {
-    if (pipe(fds) != 0)
-        return false;
-    for (int i = 0; i < 2; ++i) {
-        const int flags = fcntl(fds[i], F_GETFL);
-        if (flags < 0 || fcntl(fds[i], F_SETFL, flags | O_NONBLOCK) != 0)
-            return false;
-        (void)fcntl(fds[i], F_SETFD, FD_CLOEXEC);   // only matters if we ever start a child
-    }
-    return true;
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+#ifdef SIGHUP
+    // Started under nohup (SIGHUP ignored): stay ignored, as the user asked.
+    if (std::signal(SIGHUP, OnStopSignal) == SIG_IGN)
+        std::signal(SIGHUP, SIG_IGN);
+#endif
+#ifdef SIGPIPE
+    // A closed standard output shows as a failed write, handled where it happens.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
-void DrainPipe(int fd)
-{
-    char sink[64];
-    while (read(fd, sink, sizeof sink) > 0) {
-    }
-}
-
-// One announcement per queued line, counted; the main thread is woken only when the
-// count leaves zero, so a burst of lines costs one wake-up, and nothing here can block.
-class CLineReadyPipe : public ILineReadyNotify {
+// Everything the main thread waits for, under one lock: line announcements from the
+// capture thread (counted, so a burst of lines costs one wake-up) and command lines
+// from the input reader.
+class CEvents : public ILineReadyNotify {
 public:
-    bool Open() { return MakePipe(m_fds); }
-    int WakeFd() const { return m_fds[0]; }
-
     void PostLineReady() override
     {
-        if (m_nPending.fetch_add(1) == 0) {
-            const char c = 1;
-            // Full means a wake-up is already on its way.
-            if (write(m_fds[1], &c, 1) < 0) {
-            }
-        }
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_nLinesReady++ == 0)
+            m_wake.notify_one();
     }
 
-    // The announcements since the last call; the caller takes that many lines.
-    int Take()
+    void PostCommand(std::string line)
     {
-        DrainPipe(m_fds[0]);
-        return m_nPending.exchange(0);
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_commands.push_back(std::move(line));
+        m_wake.notify_one();
+    }
+
+    void PostEndOfInput()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_bEndOfInput = true;
+        m_wake.notify_one();
+    }
+
+    // Waits until something has come or the time is up; hands over what has come.
+    void Wait(Clock::time_point until, int& linesReady, std::deque<std::string>& commands,
+              bool& endOfInput)
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_wake.wait_until(guard, until, [this] {
+            return m_nLinesReady > 0 || !m_commands.empty() || m_bEndOfInput;
+        });
+        linesReady = m_nLinesReady;
+        m_nLinesReady = 0;
+        commands.swap(m_commands);
+        m_commands.clear();
+        endOfInput = m_bEndOfInput;
+        m_bEndOfInput = false;
+    }
+
+    int TakeLinesReady()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        const int count = m_nLinesReady;
+        m_nLinesReady = 0;
+        return count;
     }
 
 private:
-    int m_fds[2] = {-1, -1};
-    std::atomic<int> m_nPending{0};
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    int m_nLinesReady = 0;
+    std::deque<std::string> m_commands;
+    bool m_bEndOfInput = false;
 };
 
 class CStderrWarnings : public IWarningSink {
 public:
     void ShowWarning(const char* text) override
     {
-        // One call per warning: stderr is unbuffered and locked per call, so warnings from
-        // two threads never mix.
+        // One call per warning: stderr is unbuffered and each call writes whole, so
+        // warnings from two threads never mix.
         std::fprintf(stderr, "%s: %s\n", PROGRAM, text);
     }
 };
+
+// Reads standard input line by line on a thread of its own. A read that blocks cannot be
+// interrupted portably, so the thread is never joined: the program ends with _Exit.
+void ReadInput(CEvents* events)
+{
+    char chunk[1024];
+    std::string line;
+    while (std::fgets(chunk, sizeof chunk, stdin)) {
+        line += chunk;
+        if (line.back() != '\n') {
+            if (line.size() > 64 * 1024) {
+                std::fprintf(stderr, "%s: command line too long, ignored\n", PROGRAM);
+                line.clear();
+            }
+            continue;
+        }
+        line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        events->PostCommand(line);
+        line.clear();
+    }
+    if (!line.empty())
+        events->PostCommand(line);   // a last line without its line end
+    events->PostEndOfInput();
+}
 
 void PrintUsage(FILE* out)
 {
@@ -107,10 +156,10 @@ void PrintUsage(FILE* out)
                  "Captures from the Location Dongle on COMn as the window's Start does (the\n"
                  "capture, then a PING). Every log line goes to standard output and to the log\n"
                  "file (default \"Tessarin.log\"; emptied first unless --append).\n"
-                 "Stops at the end of standard input plus one second, on SIGINT, SIGTERM or\n"
-                 "SIGHUP, after S seconds, or when the port goes away (a dongle unplugged).\n"
-                 "To capture with no commands to give, keep standard input open or give\n"
-                 "--seconds.\n"
+                 "Stops at the end of standard input plus one second, on SIGINT or SIGTERM\n"
+                 "(or SIGHUP), after S seconds, or when the port goes away (a dongle\n"
+                 "unplugged). To capture with no commands to give, keep standard input open\n"
+                 "or give --seconds.\n"
                  "Exit status: 0 when a capture ran, 1 when it could not start.\n"
                  "\n%s",
                  PROGRAM, CAPTURE_COMMAND_HELP);
@@ -166,23 +215,6 @@ bool ParseOptions(int argc, char** argv, Options& o)
     return true;
 }
 
-void CatchStopSignals()
-{
-    struct sigaction sa;
-    std::memset(&sa, 0, sizeof sa);
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction old;
-        // Started under nohup (SIGHUP ignored): stay ignored, as the user asked.
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN && sig == SIGHUP)
-            continue;
-        sigaction(sig, &sa, nullptr);
-    }
-    // A closed standard output shows as a failed write, handled where it happens.
-    signal(SIGPIPE, SIG_IGN);
-}
-
 class CCaptureTool {
 public:
     explicit CCaptureTool(const Options& options) : m_options(options) {}
@@ -190,23 +222,18 @@ public:
     // The exit status.
     int Run()
     {
-        if (!m_notify.Open()) {
-            std::fprintf(stderr, "%s: cannot make a pipe: %s\n", PROGRAM, std::strerror(errno));
-            return 1;
-        }
         m_link.SetWarningSink(&m_warnings);
-        m_link.SetNotifyWindow(&m_notify);
+        m_link.SetNotifyWindow(&m_events);
         m_link.GetDataBuffer(&m_pDataBuffer);
 
         if (!m_link.StartCapture(m_options.strPort.c_str(), m_options.strLogFile.c_str(),
-                                 m_options.bAppend ? 1 : 0)) {
-            TakeLines();   // nothing can be queued, but never leave an announced line behind
+                                 m_options.bAppend ? 1 : 0))
             return 1;
-        }
         Send(DongleMessage());   // the PING that every start sends
+        std::thread(ReadInput, &m_events).detach();
         Loop();
         m_link.StopCapture();
-        TakeLines();
+        TakeLines(m_events.TakeLinesReady());
         m_link.SetNotifyWindow(nullptr);
         return 0;
     }
@@ -214,13 +241,12 @@ public:
 private:
     void Loop()
     {
-        const Clock::time_point start = Clock::now();
         Clock::time_point deadline = Clock::time_point::max();
         if (m_options.dSeconds > 0)
-            deadline = start + std::chrono::duration_cast<Clock::duration>(
-                                   std::chrono::duration<double>(m_options.dSeconds));
-        bool stdinOpen = true;
-        while (!m_bQuit) {
+            deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                          std::chrono::duration<double>(m_options.dSeconds));
+        std::deque<std::string> commands;
+        while (!m_bQuit && !g_bStopSignal) {
             const Clock::time_point now = Clock::now();
             if (now >= deadline)
                 break;
@@ -230,60 +256,21 @@ private:
                              PROGRAM, m_options.strPort.c_str());
                 break;
             }
-            // Wakes now and then to notice a device that has gone.
-            int timeout = 250;
-            if (deadline != Clock::time_point::max())
-                timeout = static_cast<int>(std::min<long long>(
-                    timeout, std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
-
-            pollfd fds[3] = {{m_notify.WakeFd(), POLLIN, 0},
-                             {g_nSignalPipe[0], POLLIN, 0},
-                             {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0}};
-            const int ready = poll(fds, 3, timeout);
-            if (ready < 0) {
-                if (errno == EINTR)
-                    continue;
-                std::fprintf(stderr, "%s: poll: %s\n", PROGRAM, std::strerror(errno));
-                break;
-            }
-            if (fds[0].revents)
-                TakeLines();
-            if (fds[1].revents)
-                break;
-            if (fds[2].revents && !ReadCommands()) {
-                stdinOpen = false;
+            // Wakes now and then for what cannot wake it: a signal, a device gone.
+            const Clock::time_point until = std::min(deadline, now + std::chrono::milliseconds(200));
+            int linesReady = 0;
+            bool endOfInput = false;
+            m_events.Wait(until, linesReady, commands, endOfInput);
+            TakeLines(linesReady);
+            for (const std::string& line : commands)
+                if (!m_bQuit)
+                    Command(line);
+            commands.clear();
+            if (endOfInput) {
                 // A moment for the answers to the last commands.
-                const Clock::time_point grace = Clock::now() + std::chrono::seconds(1);
-                if (grace < deadline)
-                    deadline = grace;
+                deadline = std::min(deadline, Clock::now() + std::chrono::seconds(1));
             }
         }
-    }
-
-    // False at the end of input.
-    bool ReadCommands()
-    {
-        char chunk[4096];
-        const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
-        if (n < 0)
-            return errno == EINTR || errno == EAGAIN;
-        if (n == 0) {
-            if (!m_strPartial.empty())
-                Command(m_strPartial);   // a last line without its line end
-            m_strPartial.clear();
-            return false;
-        }
-        m_strPartial.append(chunk, static_cast<size_t>(n));
-        size_t start = 0;
-        for (size_t end; (end = m_strPartial.find('\n', start)) != std::string::npos;
-             start = end + 1)
-            Command(m_strPartial.substr(start, end - start));
-        m_strPartial.erase(0, start);
-        if (m_strPartial.size() > 64 * 1024) {
-            std::fprintf(stderr, "%s: command line too long, ignored\n", PROGRAM);
-            m_strPartial.clear();
-        }
-        return true;
     }
 
     void Command(const std::string& line)
@@ -319,9 +306,8 @@ private:
     }
 
     // Exactly one line per announcement, as the window takes them.
-    void TakeLines()
+    void TakeLines(int count)
     {
-        const int count = m_notify.Take();
         char line[CDataBuffer::SLOT_SIZE];
         for (int i = 0; i < count; ++i) {
             if (m_pDataBuffer->Get(line) != CDataBuffer::DONE) {
@@ -333,29 +319,28 @@ private:
             std::fputs(line, stdout);
             std::fputc('\n', stdout);
         }
-        if (count > 0 && !m_bStdoutGone && std::fflush(stdout) != 0) {
-            if (errno == EPIPE) {
-                // Whoever read our output has gone (| head): there is no one to serve.
-                m_bStdoutGone = true;
-                m_bQuit = true;
-            } else if (!m_bStdoutWarned) {
-                // The log file still has every line; say so once, not per line.
-                std::fprintf(stderr, "%s: standard output: %s (the log file goes on)\n",
-                             PROGRAM, std::strerror(errno));
-                m_bStdoutWarned = true;
-                std::clearerr(stdout);
-            } else {
-                std::clearerr(stdout);
-            }
+        if (count == 0 || m_bStdoutGone || std::fflush(stdout) == 0)
+            return;
+        if (errno == EPIPE) {
+            // Whoever read our output has gone (| head): there is no one to serve.
+            m_bStdoutGone = true;
+            m_bQuit = true;
+            return;
         }
+        if (!m_bStdoutWarned) {
+            // The log file still has every line; say so once, not per line.
+            std::fprintf(stderr, "%s: standard output: %s (the log file goes on)\n", PROGRAM,
+                         std::strerror(errno));
+            m_bStdoutWarned = true;
+        }
+        std::clearerr(stdout);
     }
 
     Options m_options;
-    CDongleLink m_link;
-    CLineReadyPipe m_notify;
+    CEvents m_events;   // before the engine: it must outlive every capture
     CStderrWarnings m_warnings;
+    CDongleLink m_link;
     CDataBuffer* m_pDataBuffer = nullptr;
-    std::string m_strPartial;
     bool m_bQuit = false;
     bool m_bStdoutGone = false;
     bool m_bStdoutWarned = false;
@@ -370,11 +355,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "Try %s --help\n", PROGRAM);
         return 1;
     }
-    if (!MakePipe(g_nSignalPipe)) {
-        std::fprintf(stderr, "%s: cannot make a pipe: %s\n", PROGRAM, std::strerror(errno));
-        return 1;
-    }
     CatchStopSignals();
-    CCaptureTool tool(options);
-    return tool.Run();
+    int status;
+    {
+        CCaptureTool tool(options);
+        status = tool.Run();
+    }
+    // The input reader may still sit in a read; a normal exit would flush its stream
+    // under the stream's lock and wait for it.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
 }
