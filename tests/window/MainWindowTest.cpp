@@ -319,27 +319,46 @@ TEST(MainWindowTest, ComPortListOffersLinkedPortsAndSelectsTheFirst)
 {
     const std::filesystem::path ports = std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "tessarin" / "ports";
     std::filesystem::create_directories(ports);
-    int master = -1, slave = -1;
-    char name[256];
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    std::filesystem::create_symlink(name, ports / "COM21");
+    int master[2] = {-1, -1}, slave[2] = {-1, -1};
+    char name[2][256];
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(openpty(&master[i], &slave[i], name[i], nullptr, nullptr), 0);
+    std::filesystem::create_symlink(name[0], ports / "COM23");
+    std::filesystem::create_symlink(name[1], ports / "COM21");
     std::filesystem::create_symlink("/nonexistent/tty", ports / "COM22");
 
     {
         auto dlg = MakeWindow(false);
-        ASSERT_EQ(dlg->m_pComPortCombo->GetCount(), 1u);
+        // In port order, missing ones left out, the first selected.
+        ASSERT_EQ(dlg->m_pComPortCombo->GetCount(), 2u);
         EXPECT_EQ(dlg->m_pComPortCombo->GetString(0), "COM21");
+        EXPECT_EQ(dlg->m_pComPortCombo->GetString(1), "COM23");
         EXPECT_EQ(dlg->m_pComPortCombo->GetSelection(), 0);
         EXPECT_EQ(dlg->m_strComPort, "COM21");
         // The combo box sits on the toolbar, after the Refresh button.
         EXPECT_EQ(dlg->m_pComPortCombo->GetParent(), &dlg->m_toolBar);
         EXPECT_EQ(dlg->m_toolBar.GetToolPos(dlg->m_pComPortCombo->GetId()),
                   dlg->m_toolBar.GetToolPos(ID_REFRESH_COM_PORTS) + 1);
+
+        // A selection by the user reaches the window through the toolbar.
+        dlg->m_pComPortCombo->SetSelection(1);
+        wxCommandEvent choice(wxEVT_CHOICE, dlg->m_pComPortCombo->GetId());
+        choice.SetEventObject(dlg->m_pComPortCombo);
+        choice.SetInt(1);
+        dlg->m_pComPortCombo->ProcessWindowEvent(choice);
+        EXPECT_EQ(dlg->m_strComPort, "COM23");
+        // Refresh selects the first entry again.
+        wxCommandEvent refresh(wxEVT_TOOL, ID_REFRESH_COM_PORTS);
+        dlg->ProcessWindowEvent(refresh);
+        EXPECT_EQ(dlg->m_strComPort, "COM21");
+        EXPECT_EQ(dlg->m_pComPortCombo->GetCount(), 2u);
     }
-    std::filesystem::remove(ports / "COM21");
-    std::filesystem::remove(ports / "COM22");
-    close(slave);
-    close(master);
+    for (const char* com : {"COM21", "COM22", "COM23"})
+        std::filesystem::remove(ports / com);
+    for (int i = 0; i < 2; ++i) {
+        close(slave[i]);
+        close(master[i]);
+    }
 }
 
 TEST(MainWindowTest, EngineAnnouncementsAndWarningsReachTheWindowThread)
@@ -386,4 +405,41 @@ TEST(MainWindowTest, EngineAnnouncementsAndWarningsReachTheWindowThread)
     std::thread again([&] { dlg->ShowWarning("Not able to read from COM port!"); });
     again.join();
     wxTEST_DIALOG(PumpFor(300), ExpectWarningBox(title, "Not able to read from COM port!"));
+}
+
+TEST(MainWindowTest, DoubleClickInTheNodeListPicksTheDestination)
+{
+    auto dlg = MakeWindow();
+    wxListBox* list = dlg->m_nodeList;
+    wxUIActionSimulator sim;
+    auto rowPoint = [&](int row) {
+        const wxRect rect = list->GetScreenRect();
+        for (int y = 2; y < rect.height; ++y) {
+            if (list->HitTest(wxPoint(10, y)) == row)
+                return rect.GetPosition() + wxPoint(10, y + 3);
+        }
+        ADD_FAILURE() << "row " << row << " not found";
+        return rect.GetPosition();
+    };
+    auto doubleClick = [&](const wxPoint& pt) {
+        sim.MouseMove(pt);
+        PumpFor(100);
+        sim.MouseDblClick();
+        PumpFor(300);
+    };
+
+    // No entry selected: nothing changes.
+    dlg->m_nSelectedNode = 77;
+    doubleClick(list->GetScreenRect().GetPosition() + wxPoint(10, 10));
+    EXPECT_EQ(dlg->m_nSelectedNode, 77);
+
+    list->Append("0x1234 REF   ", reinterpret_cast<void*>(static_cast<wxUIntPtr>(0x1234)));
+    list->Append("0x0000 COORD ", reinterpret_cast<void*>(static_cast<wxUIntPtr>(0)));
+    PumpFor(100);
+    ASSERT_EQ(list->GetString(1), "0x1234 REF   ");
+    doubleClick(rowPoint(1));
+    EXPECT_EQ(dlg->m_nSelectedNode, 0x1234);
+    // The dongle's entry carries 0: no node picked.
+    doubleClick(rowPoint(0));
+    EXPECT_EQ(dlg->m_nSelectedNode, 0);
 }
