@@ -10,6 +10,7 @@
 #include <wx/utils.h>
 
 #include <malloc.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -175,6 +176,54 @@ Figures Measure(wxWindow* parent, int rows)
     Pump(50);
     return f;
 }
+double CpuSeconds()
+{
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) != 0)
+        return 0;
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Rows arriving as in a capture, a few every 10 ms, with the event loop running:
+// paints per second and this process's CPU share.
+void Stream(wxWindow* parent, int rowsPerSecond)
+{
+    auto* log = new CMessageLogCtrl(parent, wxID_ANY, wxPoint(10, 10), wxSize(600, 420));
+    const char* titles[] = {"Time", "Dir", "Addr", "Message", "Payload"};
+    const int widths[] = {80, 30, 50, 140, 0};
+    for (int i = 0; i < 5; ++i)
+        log->InsertColumn(titles[i], widths[i], i);
+    int paints = 0;
+    log->Bind(wxEVT_PAINT, [&paints](wxPaintEvent& e) {
+        ++paints;
+        e.Skip();
+    });
+    Pump(300);
+    const int seconds = 3;
+    const int perTick = rowsPerSecond / 100;
+    int rows = 0;
+    paints = 0;
+    const double cpu0 = CpuSeconds();
+    const auto t0 = Clock::now();
+    auto next = t0;
+    while (Clock::now() - t0 < std::chrono::seconds(seconds))
+    {
+        next += std::chrono::milliseconds(10);
+        for (int i = 0; i < perTick; ++i, ++rows)
+            log->InsertRow(Line(rows).c_str(), -1);
+        while (Clock::now() < next)
+        {
+            wxTheApp->Yield(true);
+            wxMilliSleep(1);
+        }
+    }
+    const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+    std::printf("stream %5d rows/s: %4.0f paints/s, %3.0f%% CPU\n", rowsPerSecond,
+                paints / elapsed, 100 * (CpuSeconds() - cpu0) / elapsed);
+    log->Destroy();
+    Pump(50);
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -201,6 +250,8 @@ int main(int argc, char** argv)
                     f.rows, f.paintFollowUs, f.paintMiddleUs, f.appendUs, f.appendStringUs,
                     f.appendAloneUs, f.bytesPerRow, f.textPerRow, f.residentPerRow, f.clearMs);
     }
+    for (int rate : {100, 1000})
+        Stream(panel, rate);
     std::printf("paint: Refresh + Update of the whole control, 600 x 420, the view at the end or\n"
                 "in the middle; append: InsertRow at the end of the full control, UTF-8 or\n"
                 "wxString; heap/row: heap growth while filling over rows (one row shows a\n"
