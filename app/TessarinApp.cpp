@@ -1,4 +1,5 @@
 #include <wx/app.h>
+#include <wx/utils.h>
 
 #include "app/TessarinDlg.h"
 
@@ -6,6 +7,15 @@
 class CTessarinApp : public wxApp
 {
 public:
+    CTessarinApp()
+    {
+        // Scroll bars that stay visible, as the Message Log's position and extent are
+        // read from them; GTK would otherwise hide them until the pointer comes near.
+        // Read when the toolkit starts, which is after this; a user's own choice stays.
+        if (!wxGetEnv("GTK_OVERLAY_SCROLLING", nullptr))
+            wxSetEnv("GTK_OVERLAY_SCROLLING", "0");
+    }
+
     bool OnInit() override { return true; }
 
     int OnRun() override

@@ -201,7 +201,7 @@ bool CTessarinDlg::CreateFromTemplate()
             break;
         case LISTBOX:
             control = new wxListBox(m_pClient, c.id, pos, size, 0, nullptr,
-                                    wxLB_SORT | wxLB_SINGLE | wxLB_ALWAYS_SB | wxBORDER_SUNKEN);
+                                    wxLB_SORT | wxLB_SINGLE | wxLB_NEEDED_SB | wxBORDER_SUNKEN);
             break;
         }
         if (!control)

@@ -51,8 +51,9 @@ enum : int {
     ID_LOG_FILE = 32776,
     ID_APPEND_TO_LOG_FILE = 32777,
 
-    // The COM port combo box shares its number with "Log File ..."; a menu command and
-    // a combo box notification never meet, so the two cannot be confused.
+    // The COM port combo box's number, shared with "Log File ..."; a menu command and
+    // a combo box notification never meet. The toolkit refuses window numbers from
+    // 32767 up, so there the combo box is known by its window instead.
     IDC_COM_PORT_COMBO = 32776,
 
     // Timers
