@@ -22,6 +22,22 @@ void CFrameReader::Reset(int maxDataLength)
 
 bool CFrameReader::ParseFrame(int& command, int& length, uint8_t* data)
 {
+    // A false start byte only costs itself: parsing goes straight on with the bytes
+    // already held, so a good frame behind noise never waits for another port read.
+    for (;;) {
+        switch (ParseAttempt(command, length, data)) {
+        case DELIVERED:
+            return true;
+        case NEED_MORE:
+            return false;
+        case DROPPED_FALSE_START:
+            break;
+        }
+    }
+}
+
+CFrameReader::Attempt CFrameReader::ParseAttempt(int& command, int& length, uint8_t* data)
+{
     // Noise is dropped in one sweep: memchr is far quicker than a byte loop on long runs.
     const int limit = m_nFillCount < RX_AREA_SIZE ? m_nFillCount : RX_AREA_SIZE;
     if (m_nScanPosition < limit && m_rxArea[m_nScanPosition] != FRAME_START) {
@@ -33,26 +49,26 @@ bool CFrameReader::ParseFrame(int& command, int& length, uint8_t* data)
         m_nScanPosition = next;
     }
     if (m_nScanPosition >= limit)
-        return false;
+        return NEED_MORE;
 
     const int p = m_nScanPosition;
     if (p + 3 >= m_nFillCount)
-        return false;   // header not complete yet
+        return NEED_MORE;   // header not complete yet
 
     const int frameLength = m_rxArea[p + 3];
     if (frameLength > m_nMaxDataLength) {
         ++m_nScanPosition;   // a false start byte
         --m_nUnreadCount;
-        return false;
+        return DROPPED_FALSE_START;
     }
     if (p + frameLength + 4 >= m_nFillCount)
-        return false;   // frame not complete yet
+        return NEED_MORE;   // frame not complete yet
 
     if (ComputeFcs(frameLength + 4, m_rxArea + p + 1) != 0) {
         // Only the start byte goes: a real frame may begin inside the false one.
         ++m_nScanPosition;
         --m_nUnreadCount;
-        return false;
+        return DROPPED_FALSE_START;
     }
 
     command = m_rxArea[p + 1] * 256 + m_rxArea[p + 2];
@@ -61,7 +77,7 @@ bool CFrameReader::ParseFrame(int& command, int& length, uint8_t* data)
         std::memcpy(data, m_rxArea + p + 4, static_cast<size_t>(frameLength));
     m_nScanPosition += frameLength + FRAME_OVERHEAD;
     m_nUnreadCount -= frameLength + FRAME_OVERHEAD;
-    return true;
+    return DELIVERED;
 }
 
 bool CFrameReader::ReceiveFrame(const ByteSource& source, int& command, int& length, uint8_t* data)

@@ -24,7 +24,10 @@ public:
     int GetUnreadCount() const { return m_nUnreadCount; }
 
 private:
+    enum Attempt { DELIVERED, NEED_MORE, DROPPED_FALSE_START };
+    // Parses until a frame is delivered or more bytes are needed.
     bool ParseFrame(int& command, int& length, uint8_t* data);
+    Attempt ParseAttempt(int& command, int& length, uint8_t* data);
 
     int m_nMaxDataLength;
     uint8_t m_rxArea[RX_AREA_SIZE];
