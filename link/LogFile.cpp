@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/ExclusiveFile.h"
+
 namespace {
 
 // True when the file exists, is not empty and its last byte is not a line end: a
@@ -47,7 +49,8 @@ bool CLogFile::Open(const char* fileName, const char* mode)
 
     const bool append = std::strchr(mode, 'a') != nullptr;
     const bool tornBefore = append && EndsInsideLine(fileName);
-    m_pFile = std::fopen(fileName, mode);
+    // Another capture writing this file would be emptied or written over: refused.
+    m_pFile = OpenExclusiveFile(fileName, mode);
     if (m_pFile == nullptr)
         return false;
     m_bTorn = tornBefore;

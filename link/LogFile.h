@@ -11,7 +11,8 @@ public:
     virtual ~CLogFile();
 
     // True when a file is open afterwards. An open file stays open whatever name and
-    // mode are given; a null or empty name or mode fails without trying.
+    // mode are given; a null or empty name or mode fails without trying, and so does a
+    // file that another capture (of any process) is writing.
     bool Open(const char* fileName, const char* mode);
     // Writes the line and its line end as one unit and flushes. False when no file is
     // open or when the line did not reach the file.
