@@ -45,7 +45,8 @@ bool ChooseLogFile(wxWindow* owner, wxString* pPath)
             const wxString question = wxString::Format(
                 "A file named \"%s\" already exists. Do you want to replace it?",
                 wxFileName(path).GetFullName());
-            if (wxMessageBox(question, dlg.GetTitle(), wxYES_NO | wxNO_DEFAULT | wxICON_WARNING,
+            // The chooser's own title, as the question belongs to it.
+            if (wxMessageBox(question, wxFileSelectorPromptStr, wxYES_NO | wxNO_DEFAULT | wxICON_WARNING,
                              owner) != wxYES)
                 continue;
         }
