@@ -292,9 +292,11 @@ inline std::vector<ScannedFrame> ScanStream(const Bytes& s)
     return frames;
 }
 
-// Uniform random noise with good frames set into it. The noise may form frames of its
-// own (checksummed garbage), but never one that swallows the start of a good frame:
-// a real line could do that, and no reader could then tell.
+// Uniform random noise with good frames set into it, and in the noise frames with good
+// checksums and junk inside: the commands the capture handles, with any length and any
+// data (headers cut short, unknown clusters, lengths that claim more than they carry).
+// The noise may form frames of its own too, but never one that swallows the start of a
+// good frame: a real line could do that, and no reader could then tell.
 struct NoisyStream {
     Bytes bytes;
     std::vector<size_t> goodOffsets;
@@ -302,7 +304,7 @@ struct NoisyStream {
     int nRerolls = 0;
 };
 
-inline NoisyStream MakeNoisyStream(uint64_t seed, size_t noiseBytes, int goodFrames)
+inline NoisyStream MakeNoisyStream(uint64_t seed, size_t noiseBytes, int goodFrames, int junkPerGap = 4)
 {
     std::mt19937_64 random(seed);
     std::vector<Bytes> noise(static_cast<size_t>(goodFrames) + 1);
@@ -311,6 +313,18 @@ inline NoisyStream MakeNoisyStream(uint64_t seed, size_t noiseBytes, int goodFra
         chunk.resize(size);
         for (uint8_t& b : chunk)
             b = static_cast<uint8_t>(random());
+        static const uint16_t handled[] = {CMD_DATA_INDICATION, CMD_DATA_REQUEST, CMD_DEV_INFO_RSP,
+                                           CMD_PING_RESPONSE, 0x4242};
+        for (int j = 0; j < junkPerGap && size > 64; ++j) {
+            Bytes data(random() % (MAX_RX_DATA_LENGTH + 1));
+            for (uint8_t& b : data)
+                b = static_cast<uint8_t>(random());
+            if (data.size() > 0 && random() % 2 == 0)
+                data[0] = static_cast<uint8_t>(random() % 2);   // device status 0 now and then
+            const Bytes junk = MakeFrame(handled[random() % 5], data);
+            const size_t at = random() % (size - junk.size());
+            std::copy(junk.begin(), junk.end(), chunk.begin() + static_cast<long>(at));
+        }
     };
     for (size_t i = 0; i < noise.size(); ++i)
         fill(noise[i], noiseBytes / noise.size());

@@ -46,6 +46,20 @@ inline std::vector<std::string> ReadLines(const std::string& path)
     return lines;
 }
 
+// True when every line of part occurs in whole, in the same order.
+inline bool IsSubsequence(const std::vector<std::string>& part, const std::vector<std::string>& whole)
+{
+    size_t at = 0;
+    for (const std::string& line : part) {
+        while (at < whole.size() && whole[at] != line)
+            ++at;
+        if (at == whole.size())
+            return false;
+        ++at;
+    }
+    return true;
+}
+
 inline std::vector<std::string> WithoutTimes(std::vector<std::string> lines)
 {
     for (std::string& line : lines)
@@ -72,7 +86,7 @@ inline std::vector<std::string> ExpectedLines(const NoisyStream& stream)
 struct NoiseRun {
     bool bStarted = false;
     std::vector<std::string> expected;
-    std::vector<std::string> lines;     // from the Data Buffer, without times
+    std::vector<std::string> lines;     // taken from the Data Buffer, without times
     std::vector<std::string> logged;    // from the log file, without times
     std::vector<std::string> warnings;
     int nLineCounter = 0;
@@ -107,11 +121,20 @@ inline NoiseRun RunNoisyCapture(uint64_t seed, size_t noiseBytes, int goodFrames
     const Clock::time_point start = Clock::now();
     std::thread writer([&] { dongle.Send(stream.bytes); });
     char slot[CDataBuffer::SLOT_SIZE];
+    // Until every line is taken, or is at least in the log file: the queue may refuse
+    // lines to a taker the machine starves, as it would to a window.
+    Clock::time_point lastLook = start;
     while (run.lines.size() < run.expected.size() && MsSince(start) < 120000) {
-        if (buffer->Get(slot) == CDataBuffer::DONE)
+        if (buffer->Get(slot) == CDataBuffer::DONE) {
             run.lines.emplace_back(slot + 12);
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        if (MsSince(lastLook) > 100) {
+            lastLook = Clock::now();
+            if (ReadLines(logPath).size() >= run.expected.size())
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     run.dMs = MsSince(start);
     writer.join();
