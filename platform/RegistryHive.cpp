@@ -449,7 +449,9 @@ RegistryHiveDamage CRegistryHive::Parse(const uint8_t* text, size_t length)
             std::string inner = line.substr(1, line.size() - 2);
             bool bDelete = !inner.empty() && inner[0] == '-';
             std::string path = NormalisePath(bDelete ? inner.substr(1) : inner);
-            if (path.empty()) {
+            // "[\-x]" would name a key "-x" that the writer could only give back as a
+            // deletion: the key and its values would vanish at the next load.
+            if (path.empty() || (!bDelete && path[0] == '-')) {
                 bad(lineNo);
                 continue;
             }
