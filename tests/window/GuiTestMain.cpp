@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/debug.h>
+#include <wx/dialog.h>
 #include <wx/init.h>
+#include <wx/modalhook.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,18 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
 {
     ADD_FAILURE_AT(file.utf8_str(), line) << "wxWidgets assertion in " << func << ": " << cond << " " << msg;
 }
+
+// Outside wxTEST_DIALOG a dialog would wait for a click forever: it fails the test and
+// is cancelled instead.
+class CancelUnexpectedDialogs : public wxModalDialogHook {
+protected:
+    int Enter(wxDialog* dialog) override
+    {
+        ADD_FAILURE() << "unexpected modal dialog: " << dialog->GetTitle().utf8_string();
+        return wxID_CANCEL;
+    }
+    void Exit(wxDialog*) override {}
+};
 
 } // namespace
 
@@ -48,8 +62,12 @@ int main(int argc, char** argv)
     }
     // An assertion box would wait for a click that never comes.
     wxSetAssertHandler(FailOnAssert);
+    CancelUnexpectedDialogs hook;
+    hook.Register();
 
     const int rc = RUN_ALL_TESTS();
+
+    hook.Unregister();
 
     wxEntryCleanup();
     std::filesystem::remove_all(scratch, ec);   // a leftover scratch folder harms nothing
