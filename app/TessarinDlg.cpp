@@ -179,7 +179,15 @@ bool CTessarinDlg::CreateFromTemplate()
 {
     m_pClient = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxBORDER_NONE);
     // The dialog units of template 102, measured with this window's own font.
-    SetClientSize(ConvertDialogToPixels(wxSize(564, 282)));
+    // A screen smaller than that gets a window that fits it, frame and menu included.
+    wxSize size = ConvertDialogToPixels(wxSize(564, 282));
+    const wxRect work = wxGetClientDisplayRect();
+    const int frameExtra = 80;
+    if (work.width > 0 && work.height > 0) {
+        size.x = std::min(size.x, work.width - frameExtra / 4);
+        size.y = std::min(size.y, work.height - frameExtra);
+    }
+    SetClientSize(size);
     m_pClient->SetSize(GetClientSize());
 
     for (const TemplateControl& c : kTemplate102) {
