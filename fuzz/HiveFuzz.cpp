@@ -127,7 +127,8 @@ TESSARIN_FUZZ_TARGET(Hive)
             FUZZ_CHECK(hive.FindValue(path, name) == nullptr);
             break;
         }
-        FUZZ_CHECK(RoundTrips(hive));
     }
+    // Once for all the changes: a round trip per change made long inputs crawl.
+    FUZZ_CHECK(RoundTrips(hive));
     return 0;
 }
