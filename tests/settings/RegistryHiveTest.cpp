@@ -10,48 +10,40 @@
 
 namespace {
 
-const char kKey[] = "HKEY_CURRENT_USER\\Software\\Varnolt\\Tessarin\\Settings";
-const char kOther[] = "HKEY_CURRENT_USER\\Software\\Other Vendor\\Tool";
+using namespace std::string_literals;
+
+const std::string kKey = "HKEY_CURRENT_USER\\Software\\Varnolt\\Tessarin\\Settings";
+const std::string kOther = "HKEY_CURRENT_USER\\Software\\Other Vendor\\Tool";
 
 RegistryHiveDamage ParseText(CRegistryHive& hive, const std::string& text)
 {
     return hive.Parse(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
-std::vector<uint8_t> Utf16Le(const std::u16string& text)
-{
-    std::vector<uint8_t> out = {0xFF, 0xFE};
-    for (char16_t c : text) {
-        out.push_back(uint8_t(c & 0xFF));
-        out.push_back(uint8_t(c >> 8));
-    }
-    return out;
-}
+struct Expected {
+    const std::string& key;
+    const char* name;
+    uint32_t type;
+    std::string data;
+};
 
-std::vector<uint8_t> Bytes(const std::string& s)
+void ExpectValues(const CRegistryHive& hive, const std::vector<Expected>& values)
 {
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
-
-std::vector<uint8_t> ValueOf(const CRegistryHive& hive, const char* key, const char* name,
-                             uint32_t expectedType)
-{
-    const RegistryHiveValue* v = hive.FindValue(key, name);
-    if (!v) {
-        ADD_FAILURE() << "missing " << name;
-        return {};
+    for (const Expected& e : values) {
+        SCOPED_TRACE(e.name);
+        const RegistryHiveValue* v = hive.FindValue(e.key, e.name);
+        ASSERT_NE(nullptr, v);
+        EXPECT_EQ(e.type, v->type);
+        EXPECT_EQ(e.data, std::string(v->data.begin(), v->data.end()));
     }
-    EXPECT_EQ(expectedType, v->type) << name;
-    return v->data;
 }
 
 TEST(RegistryHive, ReadsRegedit4WithEveryValueForm)
 {
-    const std::string text =
-        "REGEDIT4\r\n"
-        "\r\n"
-        "; a comment\r\n"
-        "[HKEY_CURRENT_USER\\Software\\Varnolt\\Tessarin\\Settings]\r\n"
+    CRegistryHive hive;
+    EXPECT_FALSE(ParseText(hive,
+        "REGEDIT4\r\n\r\n; a comment\r\n"
+        "[" + kKey + "]\r\n"
         "\"chkParam\"=dword:00000001\r\n"
         "\"xPos\"=dword:8000ffff\r\n"
         "\"quoted \\\"name\\\"\"=\"C:\\\\Logs\\\\a \\\"b\\\".log\"\r\n"
@@ -60,147 +52,133 @@ TEST(RegistryHive, ReadsRegedit4WithEveryValueForm)
         "\"empty\"=hex(1):\r\n"
         "\"wrapped\"=hex(2):41,42,\\\r\n"
         "  43,00\r\n"
-        "\"qword\"=hex(b):01,00,00,00,00,00,00,00\r\n"
         "\r\n"
-        "[" + std::string(kOther) + "]\r\n"
-        "\"x\"=\"y\"\r\n";
-    CRegistryHive hive;
-    RegistryHiveDamage damage = ParseText(hive, text);
-    EXPECT_FALSE(damage.Any());
-    EXPECT_EQ((std::vector<uint8_t>{1, 0, 0, 0}), ValueOf(hive, kKey, "chkParam", 4));
-    EXPECT_EQ((std::vector<uint8_t>{0xff, 0xff, 0x00, 0x80}), ValueOf(hive, kKey, "XPOS", 4));
-    EXPECT_EQ(Bytes(std::string("C:\\Logs\\a \"b\".log") + '\0'),
-              ValueOf(hive, kKey, "quoted \"name\"", 1));
-    EXPECT_EQ(Bytes(std::string("default") + '\0'), ValueOf(hive, kKey, "", 1));
-    EXPECT_EQ((std::vector<uint8_t>{1, 2, 0xff}), ValueOf(hive, kKey, "bin", 3));
-    EXPECT_TRUE(ValueOf(hive, kKey, "empty", 1).empty());
-    EXPECT_EQ(Bytes(std::string("ABC") + '\0'), ValueOf(hive, kKey, "wrapped", 2));
-    EXPECT_EQ(8u, ValueOf(hive, kKey, "qword", 11).size());
-    EXPECT_EQ(Bytes(std::string("y") + '\0'), ValueOf(hive, kOther, "x", 1));
+        "[" + kOther + "]\r\n"
+        "\"x\"=\"y\"\r\n").Any());
+    ExpectValues(hive, {
+        {kKey, "chkParam", 4, "\x01\0\0\0"s},
+        {kKey, "XPOS", 4, "\xff\xff\x00\x80"s},   // names ignore case
+        {kKey, "quoted \"name\"", 1, "C:\\Logs\\a \"b\".log\0"s},
+        {kKey, "", 1, "default\0"s},
+        {kKey, "bin", 3, "\x01\x02\xff"},
+        {kKey, "empty", 1, ""},
+        {kKey, "wrapped", 2, "ABC\0"s},
+        {kOther, "x", 1, "y\0"s},
+    });
     EXPECT_TRUE(hive.HasKey("HKEY_CURRENT_USER\\Software\\Varnolt"));
     EXPECT_TRUE(hive.HasKey("hkey_current_user\\software\\varnolt\\tessarin\\settings"));
     EXPECT_FALSE(hive.HasKey("HKEY_CURRENT_USER\\Software\\Varn"));
 }
 
+// What we write must read back byte for byte, and as a registry editor writes: plain
+// ASCII, no line past 80 columns.
 TEST(RegistryHive, WritesRegedit4ThatReadsBackTheSame)
 {
     CRegistryHive hive;
-    std::vector<uint8_t> field(257, 0);
-    const std::string path = "C:\\Logs\\\"odd\" name.log";
-    std::copy(path.begin(), path.end(), field.begin());
-    hive.SetValue(kKey, "strLogFile", 1, field.data(), field.size());
-    const uint8_t top[4] = {0x01, 0x00, 0x00, 0x80};
-    hive.SetValue(kKey, "xPos", 4, top, 4);
-    const std::string plain = std::string("plain \\ \"text\"") + '\0';
-    hive.SetValue(kKey, "plain", 1, reinterpret_cast<const uint8_t*>(plain.data()), plain.size());
-    const uint8_t noNul[3] = {'a', 'b', 'c'};
-    hive.SetValue(kKey, "noNul", 1, noNul, 3);
-    const std::string utf8 = "caf\xc3\xa9";
-    hive.SetValue(kKey, "utf8", 1, reinterpret_cast<const uint8_t*>(utf8.c_str()), utf8.size() + 1);
-    hive.SetValue(kKey, "shortDword", 4, top, 2);
-    hive.SetValue(kKey, "", 3, top, 0);
-    hive.SetValue(kOther, "line\nbreak", 0xFFFF0000u, top, 4);
+    auto set = [&](const std::string& key, const char* name, uint32_t type, const std::string& data) {
+        hive.SetValue(key, name, type, reinterpret_cast<const uint8_t*>(data.data()), data.size());
+    };
+    std::string field = "C:\\Logs\\\"odd\" name.log";
+    field.resize(257, '\0');
+    set(kKey, "strLogFile", 1, field);
+    set(kKey, "xPos", 4, "\x01\x00\x00\x80"s);
+    set(kKey, "plain", 1, "plain \\ \"text\"\0"s);
+    set(kKey, "noNul", 1, "abc");
+    set(kKey, "utf8", 1, "caf\xc3\xa9\0"s);
+    set(kKey, "shortDword", 4, "\x01\x00"s);
+    set(kKey, "", 3, "");
+    set(kOther, "line\nbreak", 0xFFFF0000u, "\x01\x00\x00\x80"s);
 
     const std::string text = hive.Write();
-    EXPECT_EQ(0u, text.find("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Varnolt\\Tessarin\\Settings]\r\n"));
-    EXPECT_NE(std::string::npos, text.find("\"xPos\"=dword:80000001\r\n"));
-    EXPECT_NE(std::string::npos, text.find("\"plain\"=\"plain \\\\ \\\"text\\\"\"\r\n"));
-    // The field keeps its 257 bytes, so it cannot be a quoted string.
-    EXPECT_NE(std::string::npos, text.find("\"strLogFile\"=hex(1):43,3a,5c,"));
-    EXPECT_NE(std::string::npos, text.find("\"shortDword\"=hex(4):01,00\r\n"));
-    EXPECT_NE(std::string::npos, text.find("@=hex:\r\n"));
-    // The registry editor's wrapping: no line past 80 columns, continued by a backslash.
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find("\r\n", start);
-        ASSERT_NE(std::string::npos, end);
-        EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
-        start = end + 2;
-    }
-    for (unsigned char c : text)
+    EXPECT_EQ(0u, text.find("REGEDIT4\r\n\r\n[" + kKey + "]\r\n"));
+    for (const char* line : {"\"xPos\"=dword:80000001\r\n", "\"plain\"=\"plain \\\\ \\\"text\\\"\"\r\n",
+                             // The field keeps its 257 bytes, so it cannot be a quoted string.
+                             "\"strLogFile\"=hex(1):43,3a,5c,", "\"shortDword\"=hex(4):01,00\r\n",
+                             "@=hex:\r\n"})
+        EXPECT_NE(std::string::npos, text.find(line)) << line;
+    size_t column = 0;
+    for (unsigned char c : text) {
         EXPECT_TRUE(c == '\r' || c == '\n' || (c >= 0x20 && c < 0x7F)) << "not plain ASCII: " << int(c);
+        column = c == '\n' ? 0 : column + 1;
+        ASSERT_LE(column, 81u) << text;   // 80 and the CR
+    }
 
     CRegistryHive back;
     EXPECT_FALSE(ParseText(back, text).Any());
-    ASSERT_EQ(hive.Keys().size(), back.Keys().size());
-    for (size_t k = 0; k < hive.Keys().size(); ++k) {
-        const RegistryHiveKey& a = hive.Keys()[k];
-        const RegistryHiveKey& b = back.Keys()[k];
-        EXPECT_EQ(a.path, b.path);
-        ASSERT_EQ(a.values.size(), b.values.size());
-        for (size_t v = 0; v < a.values.size(); ++v) {
-            EXPECT_EQ(a.values[v].name, b.values[v].name);
-            EXPECT_EQ(a.values[v].type, b.values[v].type) << a.values[v].name;
-            EXPECT_EQ(a.values[v].data, b.values[v].data) << a.values[v].name;
+    for (const RegistryHiveKey& k : hive.Keys()) {
+        for (const RegistryHiveValue& v : k.values) {
+            const RegistryHiveValue* got = back.FindValue(k.path, v.name);
+            ASSERT_NE(nullptr, got) << v.name;
+            EXPECT_EQ(v.type, got->type) << v.name;
+            EXPECT_EQ(v.data, got->data) << v.name;
         }
     }
-    EXPECT_EQ(text, back.Write());
+    EXPECT_EQ(text, back.Write());   // nothing more, and in the same order
 }
 
 TEST(RegistryHive, DamagedTextLoadsWhatItCan)
 {
-    const std::string text =
+    CRegistryHive hive;
+    RegistryHiveDamage damage = ParseText(hive,
         "REGEDIT4\n"
-        "[HKEY_CURRENT_USER\\Software\\Varnolt\\Tessarin\\Settings]\n"
+        "[" + kKey + "]\n"
         "\"chkParam\"=dword:00000001\n"
         "\"xPos\"=dword:zz\n"                     // 4: bad digits
         "\"yPos\"=dword:000000002\n"              // 5: too many digits
         "\"A\"=hex:01,0g\n"                       // 6: bad byte
         "\"nIndex\"=\"unterminated\n"             // 7
-        "\"mode\"=dword:00000003\n"
-        "garbage line\n"                          // 9
-        "[HKEY_CURRENT_USER\\Broken\n"            // 10: no closing bracket
-        "\"lost\"=dword:00000001\n"               // 11: belongs to no key
-        "[HKEY_CURRENT_USER\\Software\\Varnolt\\Tessarin\\Settings]\n"
+        "garbage line\n"                          // 8
+        "[HKEY_CURRENT_USER\\Broken\n"            // 9: no closing bracket
+        "\"lost\"=dword:00000001\n"               // 10: belongs to no key
+        // 11: a key named "-Tool" would be written back as a deletion of Tool, and
+        // vanish with its values at the next load.
+        "[\\-Tool]\n"
+        "\"gone\"=dword:00000001\n"               // 12
+        "[" + kKey + "]\n"
         "\"cycleTime\"=dword:00000004\n"
-        "\"minRefNodes\"=hex:05,00,\\\n";         // the file ends inside a list
-    CRegistryHive hive;
-    RegistryHiveDamage damage = ParseText(hive, text);
+        "\"minRefNodes\"=hex:05,00,\\");          // the file ends inside a list
     EXPECT_TRUE(damage.bHeaderKnown);
-    EXPECT_EQ(7, damage.nBadLines);
+    EXPECT_EQ(9, damage.nBadLines);
     EXPECT_EQ(4, damage.nFirstBadLine);
-    EXPECT_EQ((std::vector<uint8_t>{1, 0, 0, 0}), ValueOf(hive, kKey, "chkParam", 4));
-    EXPECT_EQ((std::vector<uint8_t>{3, 0, 0, 0}), ValueOf(hive, kKey, "mode", 4));
-    EXPECT_EQ((std::vector<uint8_t>{4, 0, 0, 0}), ValueOf(hive, kKey, "cycleTime", 4));
-    EXPECT_EQ((std::vector<uint8_t>{5, 0}), ValueOf(hive, kKey, "minRefNodes", 3));
+    ExpectValues(hive, {
+        {kKey, "chkParam", 4, "\x01\0\0\0"s},
+        {kKey, "cycleTime", 4, "\x04\0\0\0"s},
+        {kKey, "minRefNodes", 3, "\x05\0"s},
+    });
     for (const char* name : {"xPos", "yPos", "A", "nIndex"})
         EXPECT_EQ(nullptr, hive.FindValue(kKey, name)) << name;
+    EXPECT_EQ(1u, hive.Keys().size());   // no "-Tool", no half-bracketed key
 
-    // No header, binary noise, a lone UTF-16 surrogate: damaged, never a crash.
-    CRegistryHive other;
-    EXPECT_TRUE(ParseText(other, "[HKEY_CURRENT_USER\\A]\n\"v\"=dword:1\n").Any());
-    EXPECT_TRUE(other.FindValue("HKEY_CURRENT_USER\\A", "v"));
-    std::string noise;
-    for (int i = 0; i < 4096; ++i)
-        noise += char((i * 7919) & 0xFF);
-    EXPECT_TRUE(ParseText(other, noise).Any());
-    std::vector<uint8_t> lone = Utf16Le(u"REGEDIT4\r\n[HKEY_CURRENT_USER\\B]\r\n\"s\"=\"x\xd800y\"\r\n");
-    EXPECT_TRUE(other.Parse(lone.data(), lone.size()).Any());
-
-    // Empty or blank is a fresh hive, not a damaged one.
-    EXPECT_FALSE(ParseText(other, "").Any());
-    EXPECT_FALSE(ParseText(other, "\r\n  \n").Any());
-    EXPECT_TRUE(other.Keys().empty());
+    // No header, or a lone UTF-16 surrogate, is damage; empty or blank is a fresh hive.
+    EXPECT_TRUE(ParseText(hive, "[HKEY_CURRENT_USER\\A]\n\"v\"=dword:1\n").Any());
+    EXPECT_TRUE(hive.FindValue("HKEY_CURRENT_USER\\A", "v"));
+    std::string wide = "\xFF\xFE";
+    for (char c : std::string("Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\B]\r\n\"s\"=\"x"))
+        wide += {c, '\0'};
+    damage = ParseText(hive, wide + "\x00\xD8y\0\"\0"s);
+    EXPECT_TRUE(damage.bHeaderKnown);
+    EXPECT_EQ(1, damage.nBadLines);
+    EXPECT_FALSE(ParseText(hive, "").Any());
+    EXPECT_FALSE(ParseText(hive, "\r\n  \n").Any());
+    EXPECT_TRUE(hive.Keys().empty());
 }
 
 TEST(RegistryHive, DeletionLinesAndKeyEditing)
 {
-    const std::string text =
-        "REGEDIT4\n"
-        "[HKEY_CURRENT_USER\\Software\\A]\n\"v\"=dword:1\n\"w\"=dword:2\n"
-        "[HKEY_CURRENT_USER\\Software\\A\\Sub]\n\"s\"=dword:3\n"
-        "[HKEY_CURRENT_USER\\Software\\B]\n\"b\"=dword:4\n"
-        "[HKEY_CURRENT_USER\\Software\\A]\n\"w\"=-\n"
-        "[-HKEY_CURRENT_USER\\Software\\B]\n";
+    const std::string a = "HKEY_CURRENT_USER\\Software\\A";
     CRegistryHive hive;
-    EXPECT_FALSE(ParseText(hive, text).Any());
-    EXPECT_TRUE(hive.FindValue("HKEY_CURRENT_USER\\Software\\A", "v"));
-    EXPECT_FALSE(hive.FindValue("HKEY_CURRENT_USER\\Software\\A", "w"));
-    EXPECT_FALSE(hive.HasKey("HKEY_CURRENT_USER\\Software\\B"));
-    EXPECT_TRUE(hive.HasKey("HKEY_CURRENT_USER\\Software\\A\\Sub"));
+    EXPECT_FALSE(ParseText(hive,
+        "REGEDIT4\n"
+        "[" + a + "]\n\"v\"=dword:1\n\"w\"=dword:2\n"
+        "[" + a + "\\Sub]\n\"s\"=dword:3\n"
+        "[HKEY_CURRENT_USER\\Software\\B\\Sub]\n\"b\"=dword:4\n"
+        "[" + a + "]\n\"w\"=-\n"
+        "[-hkey_current_user\\software\\b]\n").Any());
+    EXPECT_TRUE(hive.FindValue(a, "v"));
+    EXPECT_FALSE(hive.FindValue(a, "w"));
+    EXPECT_TRUE(hive.HasKey(a + "\\Sub"));
+    EXPECT_FALSE(hive.HasKey("HKEY_CURRENT_USER\\Software\\B\\Sub"));
 
-    hive.DeleteKey("HKEY_CURRENT_USER\\software\\a");
-    EXPECT_FALSE(hive.HasKey("HKEY_CURRENT_USER\\Software\\A\\Sub"));
     EXPECT_TRUE(hive.CreateKey("HKEY_CURRENT_USER\\Software\\C"));
     EXPECT_FALSE(hive.CreateKey("HKEY_CURRENT_USER\\Software\\C"));
     EXPECT_FALSE(hive.CreateKey("HKEY_CURRENT_USER\\Software"));   // exists through C

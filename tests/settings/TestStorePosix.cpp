@@ -25,8 +25,6 @@ std::string MakeTempFolder()
 void RemoveAll(const std::string& path)
 {
     std::error_code ec;
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path, ec);   // left behind at worst, in the temporary folder
 }
 
@@ -49,9 +47,5 @@ CTestStore::CTestStore() : m_strKeyPath(TESSARIN_SETTINGS_KEY), m_strTop(MakeTem
 CTestStore::~CTestStore()
 {
     setenv("XDG_CONFIG_HOME", g_guard.folder.c_str(), 1);
-    std::error_code ec;
-    for (auto& e : std::filesystem::recursive_directory_iterator(m_strTop, ec))
-        std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
     RemoveAll(m_strTop);
 }
