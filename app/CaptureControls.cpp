@@ -1,6 +1,7 @@
 #include "app/TessarinDlg.h"
 
 #include <wx/button.h>
+#include <wx/listbox.h>
 #include <wx/statbox.h>
 
 #include <cinttypes>
@@ -10,22 +11,49 @@
 
 void CTessarinDlg::OnStartCapture()
 {
-    // Starts a capture on the selected port, switches to the capturing state and pings.
+    if (m_strComPort.empty()) {
+        WarningBox("COM port not selected!");
+        return;
+    }
+    // A failed start has told the user why; the window still moves to capturing, and the
+    // PING below then says it cannot be sent. Stop brings the two back together.
+    m_link.StartCapture(m_strComPort.c_str(), m_strLogFile.c_str(), m_bAppendToLogFile);
+    m_toolBar.EnableTool(ID_START_CAPTURE, false);
+    m_toolBar.EnableTool(ID_STOP_CAPTURE, true);
+    m_toolBar.EnableTool(ID_PING, true);
+    EnableNodeButtons(true);
+    OnPing();
 }
 
 void CTessarinDlg::OnStopCapture()
 {
-    // Stops the capture and returns the window to the idle state.
+    // Nothing to tell when no capture ran: the window was only out of step.
+    m_link.StopCapture();
+    m_toolBar.EnableTool(ID_START_CAPTURE, true);
+    m_toolBar.EnableTool(ID_STOP_CAPTURE, false);
+    m_toolBar.EnableTool(ID_PING, false);
+    EnableNodeButtons(false);
 }
 
 void CTessarinDlg::OnClearLog()
 {
-    // Empties the Message Log, the Node List and the Data Buffer; forgets the picked node.
+    m_messageLog.DeleteAllRows();
+    if (m_nodeList)
+        m_nodeList->Clear();
+    m_nodeKeys.clear();
+    m_pendingNodes.clear();
+    // Lines queued but not yet taken go too; their announcements will find nothing.
+    if (m_pDataBuffer)
+        m_pDataBuffer->Clear();
+    m_nSelectedNode = 0;
 }
 
 void CTessarinDlg::OnPing()
 {
-    // Sends a PING_REQUEST, or says why it cannot.
+    DongleMessage msg;
+    msg.word[0] = MSG_PING_REQUEST;
+    if (!m_link.SendDongleMessage(msg))
+        WarningBox("Not able to send PING!\nNote that \"Capture\" should be started before PING can be sent.");
 }
 
 void CTessarinDlg::EnableNodeButtons(bool bEnable)
@@ -58,6 +86,9 @@ void CTessarinDlg::UpdateStatusBar()
 
 void CTessarinDlg::OnTimer(int nIDEvent)
 {
-    if (nIDEvent == ID_STATUS_TIMER)
+    if (nIDEvent == ID_STATUS_TIMER) {
         UpdateStatusBar();
+        // New nodes of a burst that ended wait for no further line.
+        FlushNodeList();
+    }
 }

@@ -45,6 +45,8 @@ PortStatus CTessarinDlg::ProbeComPort(const char* szDeviceName)
 
 void CTessarinDlg::OnComPortSelChange()
 {
+    if (!m_pComPortCombo)
+        return;
     const int sel = m_pComPortCombo->GetSelection();
     if (sel != wxNOT_FOUND)
         m_strComPort = m_pComPortCombo->GetString(static_cast<unsigned>(sel)).utf8_string();

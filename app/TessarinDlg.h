@@ -8,9 +8,13 @@
 #include <wx/statusbr.h>
 #include <wx/timer.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "controls/MainToolBar.h"
 #include "controls/MessageLogCtrl.h"
@@ -98,6 +102,8 @@ public:
     // Line hand-off and Node List
     void OnLineReady();
     void UpdateNodeList(const char* szLine);
+    // Puts the new Node List entries that wait into the list now.
+    void FlushNodeList();
 
     // Capture controls and status bar
     void OnStartCapture();
@@ -204,6 +210,14 @@ private:
     static constexpr int kWarningLength = 256;
     std::mutex m_warningLock;
     char m_szWarnings[kWarningSlots][kWarningLength] = {};
+
+    // The Node List's entry texts in lower case, kept beside the list so that the test
+    // for a new node does not ask the toolkit for every entry at every received line.
+    std::multiset<std::string, std::less<>> m_nodeKeys;
+    // New entries not yet in the list: a burst of them goes in at once (FlushNodeList).
+    static constexpr std::chrono::milliseconds kNodeListInterval{250};
+    std::vector<std::string> m_pendingNodes;
+    std::chrono::steady_clock::time_point m_lastNodeListFlush;
 
     wxDECLARE_EVENT_TABLE();
 };
