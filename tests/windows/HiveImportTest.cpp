@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <windows.h>
@@ -15,22 +16,14 @@
 
 namespace {
 
-const char* const kDwordNames[] = {
-    "chkParam", "chkBroadcast", "destAddrRefN", "xPos", "yPos",
-    "destAddrBlindN", "A", "nIndex", "mode", "collectTime",
-    "cycleTime", "reportShortAddr", "reportEndpoint", "minRefNodes", "appendToLogFile",
-};
-
 // Runs the registry editor's silent import; its exit code, or -1 when it did not run.
 long ImportWithRegistryEditor(const std::string& file)
 {
     std::string command = "regedit.exe /S \"" + file + "\"";
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process))
         return -1;
     DWORD code = static_cast<DWORD>(-1);
@@ -40,6 +33,16 @@ long ImportWithRegistryEditor(const std::string& file)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return static_cast<long>(code);
+}
+
+// The stored type and length of a value, {0, 0} when it cannot be read.
+std::pair<uint32_t, uint32_t> TypeAndLength(RegKey key, const char* name)
+{
+    uint32_t type = 0;
+    uint32_t length = 0;
+    if (RegistryQueryValue(key, name, nullptr, &type, nullptr, &length) != TREG_SUCCESS)
+        return {0, 0};
+    return {type, length};
 }
 
 }  // namespace
@@ -58,45 +61,17 @@ TEST(LinuxHiveOnWindows, RegistryEditorImportLoadsAllSixteenValues)
 
     for (const HiveTestRecord& record : records) {
         SCOPED_TRACE(record.keyPath);
-        CTessarinSettings expected(TREG_HKEY_CURRENT_USER, record.keyPath);
-        FillHiveTestValues(expected, record.logFile);
         CTessarinSettings loaded(TREG_HKEY_CURRENT_USER, record.keyPath);
         ASSERT_TRUE(loaded.Load());
-        EXPECT_EQ(expected.m_nChkParam, loaded.m_nChkParam);
-        EXPECT_EQ(expected.m_nChkBroadcast, loaded.m_nChkBroadcast);
-        EXPECT_EQ(expected.m_nDestAddrRefN, loaded.m_nDestAddrRefN);
-        EXPECT_EQ(expected.m_nXPos, loaded.m_nXPos);
-        EXPECT_EQ(expected.m_nYPos, loaded.m_nYPos);
-        EXPECT_EQ(expected.m_nDestAddrBlindN, loaded.m_nDestAddrBlindN);
-        EXPECT_EQ(expected.m_nA, loaded.m_nA);
-        EXPECT_EQ(expected.m_nIndex, loaded.m_nIndex);
-        EXPECT_EQ(expected.m_nMode, loaded.m_nMode);
-        EXPECT_EQ(expected.m_nCollectTime, loaded.m_nCollectTime);
-        EXPECT_EQ(expected.m_nCycleTime, loaded.m_nCycleTime);
-        EXPECT_EQ(expected.m_nReportShortAddr, loaded.m_nReportShortAddr);
-        EXPECT_EQ(expected.m_nReportEndpoint, loaded.m_nReportEndpoint);
-        EXPECT_EQ(expected.m_nMinRefNodes, loaded.m_nMinRefNodes);
-        EXPECT_EQ(expected.m_nAppendToLogFile, loaded.m_nAppendToLogFile);
-        EXPECT_EQ(record.logFile, loaded.m_szLogFile);
-
-        // Stored as the Windows build stores them: types, and the whole field's length.
         CRegistryKey key;
         ASSERT_EQ(TREG_SUCCESS, key.Open(TREG_HKEY_CURRENT_USER, record.keyPath, TREG_KEY_READ));
-        for (const char* name : kDwordNames) {
-            uint32_t type = 0;
-            uint32_t length = 0;
-            ASSERT_EQ(TREG_SUCCESS,
-                      RegistryQueryValue(key.Handle(), name, nullptr, &type, nullptr, &length))
-                << name;
-            EXPECT_EQ(TREG_DWORD, type) << name;
-            EXPECT_EQ(4u, length) << name;
+        for (const HiveTestDword& d : kHiveTestDwords) {
+            EXPECT_EQ(d.value, loaded.*d.member) << d.name;
+            EXPECT_EQ(std::make_pair(TREG_DWORD, 4u), TypeAndLength(key.Handle(), d.name)) << d.name;
         }
-        uint32_t type = 0;
-        uint32_t length = 0;
-        ASSERT_EQ(TREG_SUCCESS,
-                  RegistryQueryValue(key.Handle(), "strLogFile", nullptr, &type, nullptr, &length));
-        EXPECT_EQ(TREG_SZ, type);
-        EXPECT_EQ(TESSARIN_LOG_FILE_FIELD, length);
+        EXPECT_EQ(record.logFile, loaded.m_szLogFile);
+        EXPECT_EQ(std::make_pair(TREG_SZ, TESSARIN_LOG_FILE_FIELD),
+                  TypeAndLength(key.Handle(), "strLogFile"));
         key.Close();
         RegDeleteTreeA(HKEY_CURRENT_USER, record.keyPath);
     }

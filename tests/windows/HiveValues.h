@@ -9,6 +9,27 @@
 
 #include "app/TessarinSettings.h"
 
+struct HiveTestDword {
+    const char* name;
+    uint32_t CTessarinSettings::*member;
+    uint32_t value;
+};
+
+// Every value differs from the others and from the default; top bits, high bytes and
+// low bytes are set where a shortened or swapped copy would show.
+using HiveS = CTessarinSettings;
+inline const HiveTestDword kHiveTestDwords[] = {
+    {"chkParam", &HiveS::m_nChkParam, 1}, {"chkBroadcast", &HiveS::m_nChkBroadcast, 0xFFFFFFFFu},
+    {"destAddrRefN", &HiveS::m_nDestAddrRefN, 0x0101}, {"xPos", &HiveS::m_nXPos, 65535},
+    {"yPos", &HiveS::m_nYPos, 0x12345678u}, {"destAddrBlindN", &HiveS::m_nDestAddrBlindN, 0x0203},
+    {"A", &HiveS::m_nA, 39}, {"nIndex", &HiveS::m_nIndex, 25}, {"mode", &HiveS::m_nMode, 1},
+    {"collectTime", &HiveS::m_nCollectTime, 0x80000000u},
+    {"cycleTime", &HiveS::m_nCycleTime, 0x00ABCDEFu},
+    {"reportShortAddr", &HiveS::m_nReportShortAddr, 0xFFFF},
+    {"reportEndpoint", &HiveS::m_nReportEndpoint, 0xFE}, {"minRefNodes", &HiveS::m_nMinRefNodes, 3},
+    {"appendToLogFile", &HiveS::m_nAppendToLogFile, 0x7FFFFFFFu},
+};
+
 // Two records that differ in their log file name, since the hive file writes the two
 // kinds of name differently.
 struct HiveTestRecord {
@@ -32,25 +53,10 @@ inline std::vector<HiveTestRecord> HiveTestRecords()
     };
 }
 
-// Every value differs from the others and from the default; top bits, high bytes and
-// low bytes are set where a shortened or swapped copy would show.
 inline void FillHiveTestValues(CTessarinSettings& s, const std::string& logFile)
 {
-    s.m_nChkParam = 1;
-    s.m_nChkBroadcast = 0xFFFFFFFFu;
-    s.m_nDestAddrRefN = 0x0101;
-    s.m_nXPos = 65535;
-    s.m_nYPos = 0x12345678u;
-    s.m_nDestAddrBlindN = 0x0203;
-    s.m_nA = 39;
-    s.m_nIndex = 25;
-    s.m_nMode = 1;
-    s.m_nCollectTime = 0x80000000u;
-    s.m_nCycleTime = 0x00ABCDEFu;
-    s.m_nReportShortAddr = 0xFFFF;
-    s.m_nReportEndpoint = 0xFE;
-    s.m_nMinRefNodes = 3;
-    s.m_nAppendToLogFile = 0x7FFFFFFFu;
+    for (const HiveTestDword& d : kHiveTestDwords)
+        s.*d.member = d.value;
     std::memset(s.m_szLogFile, 0, sizeof s.m_szLogFile);
     std::memcpy(s.m_szLogFile, logFile.data(), logFile.size());
 }

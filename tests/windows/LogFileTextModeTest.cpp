@@ -3,74 +3,33 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "link/LogFile.h"
 #include "tests/windows/TestFolder.h"
 
-namespace {
-
-std::string ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-}  // namespace
-
-TEST(LogFileOnWindows, EveryLineEndsInCarriageReturnLineFeed)
+TEST(LogFileOnWindows, EveryLineEndsInCarriageReturnLineFeedEvenAfterATornOne)
 {
     CTestFolder folder;
     const std::string path = folder.File("Tessarin.log");
-    const char first[] = "12:00:00.000 |-->| 0x0101 |REF_RSP            | 08 00 0C 00 2D";
-    const char second[] = "12:00:00.250 |<--| 0xFFFF |XY_RSSI_REQ        |";
-
+    // An earlier run that ended inside a line (full disk, power cut): the next line
+    // starts on a line of its own, and a whole file gets nothing inserted.
+    std::ofstream(path, std::ios::binary) << "whole\r\ntorn";
     CLogFile log;
-    ASSERT_TRUE(log.Open(path.c_str(), "wt"));
-    ASSERT_TRUE(log.WriteLine(first));
-    ASSERT_TRUE(log.WriteLine(second));
-    // Flushed line by line: the file is whole before it is closed.
-    EXPECT_EQ(std::string(first) + "\r\n" + second + "\r\n", ReadBytes(path));
-    log.Close();
-
-    // Appending keeps the old lines and ends the new one the same way.
-    ASSERT_TRUE(log.Open(path.c_str(), "at"));
-    ASSERT_TRUE(log.WriteLine("third"));
-    log.Close();
-    EXPECT_EQ(std::string(first) + "\r\n" + second + "\r\nthird\r\n", ReadBytes(path));
-
-    // Overwriting empties the file first.
-    ASSERT_TRUE(log.Open(path.c_str(), "wt"));
-    ASSERT_TRUE(log.WriteLine("only"));
-    log.Close();
-    EXPECT_EQ("only\r\n", ReadBytes(path));
-}
-
-TEST(LogFileOnWindows, AppendAfterATornLineStartsOnALineOfItsOwn)
-{
-    CTestFolder folder;
-    const std::string path = folder.File("torn.log");
-    // An earlier run that ended inside a line (full disk, power cut).
-    WriteBytes(path, "whole\r\ntorn");
-
-    CLogFile log;
-    ASSERT_TRUE(log.Open(path.c_str(), "at"));
-    ASSERT_TRUE(log.WriteLine("next"));
-    log.Close();
-    EXPECT_EQ("whole\r\ntorn\r\nnext\r\n", ReadBytes(path));
-
-    // A file that ends in CR LF is whole: nothing is inserted.
-    ASSERT_TRUE(log.Open(path.c_str(), "at"));
-    ASSERT_TRUE(log.WriteLine("last"));
-    log.Close();
+    for (const char* line : {"next", "last"}) {
+        ASSERT_TRUE(log.Open(path.c_str(), "at"));
+        ASSERT_TRUE(log.WriteLine(line));
+        log.Close();
+    }
     EXPECT_EQ("whole\r\ntorn\r\nnext\r\nlast\r\n", ReadBytes(path));
+
+    // Overwriting empties the file first; lines are flushed as they are written.
+    ASSERT_TRUE(log.Open(path.c_str(), "wt"));
+    ASSERT_TRUE(log.WriteLine("12:00:00.000 |-->| 0x0101 |REF_RSP            | 08 00 0C 00 2D"));
+    ASSERT_TRUE(log.WriteLine("12:00:00.250 |<--| 0xFFFF |XY_RSSI_REQ        |"));
+    EXPECT_EQ("12:00:00.000 |-->| 0x0101 |REF_RSP            | 08 00 0C 00 2D\r\n"
+              "12:00:00.250 |<--| 0xFFFF |XY_RSSI_REQ        |\r\n",
+              ReadBytes(path));
+    log.Close();
 }

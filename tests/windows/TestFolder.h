@@ -2,6 +2,8 @@
 // A fresh folder in the temporary folder for one test, removed with all it holds.
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -32,3 +34,9 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+inline std::string ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
