@@ -9,6 +9,23 @@
 
 #include "res/Resources.h"
 
+namespace {
+
+// Pane 0 ends at 125 pixels, measured for a smaller system font than this toolkit's: a
+// count of two digits would already be cut to "Message count:...". Once the count no
+// longer fits, the pane widens to hold any count, and pane 1 moves along.
+void FitCountPane(wxStatusBar& bar, const char* text)
+{
+    // The pane's borders and the two-pixel text margin on each side.
+    const int margin = 2 * bar.GetBorderX() + 4;
+    if (bar.GetTextExtent(text).x + margin <= bar.GetStatusWidth(0))
+        return;
+    const int widths[3] = {bar.GetTextExtent("Message count: -2147483648").x + margin, bar.GetStatusWidth(1), -1};
+    bar.SetStatusWidths(3, widths);
+}
+
+} // namespace
+
 void CTessarinDlg::OnStartCapture()
 {
     if (m_strComPort.empty()) {
@@ -72,6 +89,7 @@ void CTessarinDlg::UpdateStatusBar()
         return;
     char text[128];
     std::snprintf(text, sizeof text, "Message count: %d", m_link.GetLineCounter());
+    FitCountPane(m_statusBar, text);
     m_statusBar.SetStatusText(text, 0);
 
     int shortAddr = 0;

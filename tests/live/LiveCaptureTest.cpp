@@ -134,6 +134,11 @@ TEST(LiveCaptureTest, AWholeSessionAsAUserHasIt)
     EXPECT_EQ(dlg->m_messageLog.GetRowCount(), count);
     const wxString countText = wxString::Format("Message count: %d", count);
     EXPECT_TRUE(PumpUntil([&] { return StatusText(*dlg, 0) == countText; })) << StatusText(*dlg, 0);
+    // Readable whole: not cut to "Message count:..." by a pane measured for a smaller font.
+    wxRect pane;
+    ASSERT_TRUE(dlg->m_statusBar.GetFieldRect(0, pane));
+    EXPECT_GE(pane.width - 4, dlg->m_statusBar.GetTextExtent("Message count: 2147483647").x);
+    EXPECT_EQ(dlg->m_statusBar.GetStatusWidth(1), 225);
 
     // The window shows exactly what the log file holds, in the same order.
     rows = Rows(*dlg);
