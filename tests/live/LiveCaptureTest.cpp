@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <functional>
 #include <set>
 
 #include "tests/e2e/E2eSupport.h"
@@ -79,6 +80,27 @@ public:
 
 private:
     int m_fd;
+};
+
+// A warning box that the user leaves open until `until` holds; the event loop runs
+// meanwhile, as under a real box.
+class ExpectBoxLeftOpen : public wxExpectModalBase<wxMessageDialog, ExpectBoxLeftOpen> {
+public:
+    ExpectBoxLeftOpen(const wxString& text, std::function<bool()> until) : m_text(text), m_until(std::move(until)) {}
+
+protected:
+    int OnInvoked(wxMessageDialog* dlg) const override
+    {
+        EXPECT_EQ(dlg->GetMessage(), m_text);
+        EXPECT_EQ(dlg->GetMessageDialogStyle() & wxICON_MASK, wxICON_EXCLAMATION);
+        EXPECT_TRUE(PumpUntil(m_until, 20000));
+        return wxID_OK;
+    }
+    wxString GetDefaultDescription() const override { return "message box \"" + m_text + "\" left open"; }
+
+private:
+    wxString m_text;
+    std::function<bool()> m_until;
 };
 
 } // namespace
@@ -190,6 +212,25 @@ TEST(LiveCaptureTest, AnUnpluggedDongleShowsAsDisconnectedAndStopIsSilent)
     EXPECT_EQ(dlg->m_messageLog.GetRowCount(), rows);
     EXPECT_NO_DIALOG(Press(*dlg, ID_STOP_CAPTURE));
     ExpectCapturing(*dlg, false);
+}
+
+TEST(LiveCaptureTest, AFullDiskShowsOneBoxAtATimeWhileTheCaptureGoesOn)
+{
+    CTestFolder folder;
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start({"--com", "21", "--flood", "400", "--rate", "200"}));
+    // Every line fails to reach the file. The PING's own line fails on the window thread,
+    // which tells at once. Then the capture thread's first failure opens a box; while it
+    // stays open the capture goes on, and the same failure at every later line adds no
+    // box to it.
+    auto dlg = MakeWindow("/dev/full");
+    const wxString text = "Not able to add message to Log File";
+    wxTEST_DIALOG(Press(*dlg, ID_START_CAPTURE), ExpectMessageBox(CTessarinDlg::AppTitle(), text, dlg.get()));
+    const auto allShown = [&] { return dlg->m_messageLog.GetRowCount() == 404; };
+    wxTEST_DIALOG(PumpUntil(allShown, 20000), ExpectBoxLeftOpen(text, allShown));
+    EXPECT_EQ(dlg->m_messageLog.GetRowCount(), 404);
+    EXPECT_NO_DIALOG(PumpFor(300));
+    EXPECT_NO_DIALOG(Press(*dlg, ID_STOP_CAPTURE));
 }
 
 TEST(LiveCaptureTest, StartWithNoPortSaysSoAndStaysIdle)
