@@ -32,13 +32,9 @@ public:
     // SIGTERM and wait; the exit status, or -1 when it was not running.
     int Stop();
     void Kill();                 // SIGKILL: the dongle unplugged
-    void Pause();                // SIGSTOP: a dongle that hears but does not answer
-    void Resume();
-    const std::string& FirstLine() const { return m_strFirstLine; }
 
 private:
     pid_t m_pid = -1;
-    std::string m_strFirstLine;
 };
 
 struct ToolResult {
@@ -61,9 +57,6 @@ bool FileExists(const std::string& file);
 // Polls the condition until it holds or the time is up; the condition's last value.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::seconds(10));
-
-// The log line without its 12-character time stamp.
-std::string WithoutTime(const std::string& line);
 
 // True when the line has the log line form: time, direction, address, padded name,
 // hex text, exactly four '|'.
