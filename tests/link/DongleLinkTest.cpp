@@ -328,6 +328,12 @@ TEST_F(DongleLinkTest, UnpluggedDongleIdlesWithoutSpinningAndStopStillWorks)
     EXPECT_EQ(link.StopCapture(), 1);
     EXPECT_LT(MsSince(start), 1000);
     EXPECT_FALSE(link.IsDeviceGone());
+
+    // Plugged in again: a new capture works.
+    PtyPeer again("COM21");
+    ASSERT_EQ(link.StartCapture("COM21", logPath.c_str(), 1), 1);
+    EXPECT_EQ(Ping(), 1);
+    EXPECT_EQ(again.Receive(5).size(), 5u);
 }
 
 // A start whose capture thread cannot be made used to leave the engine claiming a
