@@ -197,26 +197,22 @@ TEST_F(DongleLinkTest, PingSequenceSetsAndLosesTheIdentity)
     EXPECT_TRUE(sink.Take().empty());
 }
 
+// Node messages of every kind, against the simulator's independent account of their
+// lines, are the long noisy run of tests/e2e; here the dongle's own answers.
 TEST_F(DongleLinkTest, ReceivedFramesBecomeTheirLines)
 {
     PtyPeer peer("COM21");
     ASSERT_EQ(link.StartCapture("COM21", logPath.c_str(), 0), 1);
     peer.Send(Frame(CMD_DATA_INDICATION, {0x00, 0x34, 0x12, 0x00, 0x12, 0x00, 0x02, 0x0A, 0x0B}));
-    peer.Send(Frame(CMD_DATA_REQUEST, {0xCB, 0x07, 0x00, 0xCA, 0x16, 0x00, 0x00}));   // n = 0
-    peer.Send(Frame(CMD_DATA_INDICATION, {0xCB, 0x01, 0x00, 0xCA, 0x42, 0x00, 0x01, 0x99}));
-    peer.Send(Frame(CMD_DATA_INDICATION, {0xCB, 0x02, 0x00, 0xCA, 0x14, 0x00, 0x2F, 0xAA, 0xBB}));
     peer.Send(Frame(CMD_PING_RESPONSE, {}));                     // length 0: ignored
     peer.Send(Frame(0x1234, {0x01}));                            // unknown command: ignored
     peer.Send(Frame(CMD_DEV_INFO_RSP, {0x01, 1, 2, 3, 4, 5, 6, 7, 8, 0x22, 0x00}));  // status 1
     peer.Send(Frame(CMD_DEV_INFO_RSP, {0x00, 0xAA, 0xBB}));     // too short for an identity
     peer.Send(Frame(CMD_PING_RESPONSE, {0x5A, 0x5B}));           // data never shown
-    ASSERT_TRUE(WaitFor([&] { return link.GetLineCounter() >= 8; }));
+    ASSERT_TRUE(WaitFor([&] { return link.GetLineCounter() >= 5; }));
 
     EXPECT_EQ(TakeLines(), (Texts{
                                "|-->| 0x1234 |REF_RSP            |0A 0B ",
-                               "|-->| 0x0007 |BLIND_CONF         |",
-                               "|-->| 0x0001 |0x0042             |99 ",
-                               "|-->| 0x0002 |BLIND_RSP          |AA BB ",
                                "|-->| 0x0000 |DEV_INFO_RSP       |01 01 02 03 04 05 06 07 08 22 00 ",
                                "|-->| 0x0000 |DEV_INFO_RSP       |00 AA BB ",
                                "|-->| 0x0000 |PING_RESPONSE      |",
