@@ -1,5 +1,5 @@
 // The simulator's own parts, without a pseudo-terminal: the noise it adds against the
-// program's frame reader, its network and its answers, and the tool's command reading.
+// program's frame reader and its answers, and the tool's command reading.
 
 #include <gtest/gtest.h>
 
@@ -89,37 +89,6 @@ TEST(Simulator, NoiseNeverHidesOrInventsAFrameForTheProgramsReader)
     const auto want = ReadAll(line[false], 5);
     ASSERT_EQ(want.size(), 5001u);   // the PING_RESPONSE and the flood
     EXPECT_TRUE(ReadAll(line[true], 3) == want);
-}
-
-TEST(Simulator, NetworkLocatesAndHonoursItsParameters)
-{
-    CSimRandom rng(5);
-    CNodeNetwork net(rng, true, Clock::now());
-    net.SetRssiNoise(0);
-    BlindNode& blind = net.Blinds()[0];
-    blind.x = 12.0;
-    blind.y = 27.0;
-
-    // RSSI comes in whole dB, a few per cent of the distance out here.
-    PositionEstimate e = net.Locate(blind);
-    EXPECT_EQ(e.status, 0);
-    EXPECT_EQ(e.used, 5);
-    EXPECT_NEAR(e.x / 4.0, 12.0, 1.0);
-    EXPECT_NEAR(e.y / 4.0, 27.0, 1.0);
-
-    blind.conf.n = 0;
-    EXPECT_EQ(net.Locate(blind).status, 2);
-    blind.conf.n = 25;
-    blind.conf.minRefNodes = 6;   // only five exist
-    EXPECT_EQ(net.Locate(blind).status, 1);
-
-    // The estimate rests on where the reference nodes were told they stand.
-    blind.conf.minRefNodes = 3;
-    for (RefNode& ref : net.Refs())
-        ref.confX = static_cast<uint16_t>(ref.confX + 4 * 10);
-    e = net.Locate(blind);
-    EXPECT_NEAR(e.x / 4.0, 22.0, 1.0);
-    EXPECT_NEAR(e.y / 4.0, 27.0, 1.0);
 }
 
 TEST(Simulator, StoresConfigurationsAnswersRequestsAndReportsEveryCycle)
