@@ -81,9 +81,6 @@ public:
     // Unless quiet, blind node 0x0201 starts in automatic mode.
     CNodeNetwork(CSimRandom& rng, bool quiet, Clock::time_point now);
 
-    // Standard deviation of the simulated RSSI, dB (0 gives exact readings).
-    void SetRssiNoise(double sd) { m_dRssiNoise = sd; }
-
     // Walks the blind nodes on to the given time.
     void Advance(Clock::time_point now);
 
@@ -118,5 +115,5 @@ private:
     std::vector<RefNode> m_refs;
     std::vector<BlindNode> m_blinds;
     Clock::time_point m_lastAdvance;
-    double m_dRssiNoise = 2.0;
+    double m_dRssiNoise = 2.0;   // standard deviation of the simulated RSSI, dB
 };
