@@ -332,8 +332,8 @@ TEST_F(DongleLinkTest, UnpluggedDongleIdlesWithoutSpinningAndStopStillWorks)
     EXPECT_EQ(again.Receive(5).size(), 5u);
 }
 
-// A start whose capture thread cannot be made used to leave the engine claiming a
-// capture that nothing ran, holding the port. The scenario runs in a fresh copy of this
+// A start whose capture thread cannot be made must not leave the engine claiming a
+// capture that nothing runs, holding the port. The scenario runs in a fresh copy of this
 // binary whose address space has no room for another thread stack: in the test process
 // glibc would reuse a stack cached from an earlier test, and the thread would start.
 namespace {
