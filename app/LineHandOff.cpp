@@ -2,6 +2,7 @@
 
 #include <wx/listbox.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -107,8 +108,7 @@ void CTessarinDlg::UpdateNodeList(const char* szLine)
     // The first new node after a quiet spell shows at once; the rest of a burst (a noisy
     // line can name a new address in every frame) goes in together, at most every
     // kNodeListInterval, by the next line or the status timer.
-    const auto now = std::chrono::steady_clock::now();
-    if (now - m_lastNodeListFlush >= kNodeListInterval)
+    if (std::chrono::steady_clock::now() >= m_nextNodeListFlush)
         FlushNodeList();
 }
 
@@ -116,21 +116,28 @@ void CTessarinDlg::FlushNodeList()
 {
     if (m_pendingNodes.empty() || !m_nodeList)
         return;
-    m_lastNodeListFlush = std::chrono::steady_clock::now();
-    const bool many = m_pendingNodes.size() > 1;
-    if (many)
-        m_nodeList->Freeze();
-    for (const std::string& entry : m_pendingNodes) {
+    // A sorted insertion costs tens of microseconds: a backlog of thousands goes in a few
+    // milliseconds at a time, so that the window keeps answering meanwhile.
+    constexpr std::chrono::milliseconds kBudget{3};
+    constexpr std::chrono::milliseconds kBacklogInterval{20};
+    const auto start = std::chrono::steady_clock::now();
+    size_t done = 0;
+    m_nodeList->Freeze();
+    while (done < m_pendingNodes.size()) {
+        const std::string& entry = m_pendingNodes[done++];
         const int index = m_nodeList->Append(wxString::FromUTF8(entry.c_str()));
-        if (index == wxNOT_FOUND)
-            continue;
-        unsigned int nodeAddr = 0;
-        // Text that is not a number leaves the entry without an address: 0.
-        if (std::sscanf(entry.c_str(), "%x", &nodeAddr) != 1)
-            nodeAddr = 0;
-        m_nodeList->SetClientData(static_cast<unsigned>(index), reinterpret_cast<void*>(static_cast<wxUIntPtr>(nodeAddr)));
+        if (index != wxNOT_FOUND) {
+            unsigned int nodeAddr = 0;
+            // Text that is not a number leaves the entry without an address: 0.
+            if (std::sscanf(entry.c_str(), "%x", &nodeAddr) != 1)
+                nodeAddr = 0;
+            m_nodeList->SetClientData(static_cast<unsigned>(index),
+                                      reinterpret_cast<void*>(static_cast<wxUIntPtr>(nodeAddr)));
+        }
+        if (std::chrono::steady_clock::now() - start >= kBudget)
+            break;
     }
-    if (many)
-        m_nodeList->Thaw();
-    m_pendingNodes.clear();
+    m_nodeList->Thaw();
+    m_pendingNodes.erase(m_pendingNodes.begin(), m_pendingNodes.begin() + static_cast<std::ptrdiff_t>(done));
+    m_nextNodeListFlush = std::chrono::steady_clock::now() + (m_pendingNodes.empty() ? kNodeListInterval : kBacklogInterval);
 }

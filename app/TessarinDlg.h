@@ -217,7 +217,7 @@ private:
     // New entries not yet in the list: a burst of them goes in at once (FlushNodeList).
     static constexpr std::chrono::milliseconds kNodeListInterval{250};
     std::vector<std::string> m_pendingNodes;
-    std::chrono::steady_clock::time_point m_lastNodeListFlush;
+    std::chrono::steady_clock::time_point m_nextNodeListFlush;
 
     wxDECLARE_EVENT_TABLE();
 };
