@@ -1,4 +1,4 @@
-#include "tests/window/WindowTestSupport.h"
+#include "tests/support/GuiTesting.h"
 
 #include <wx/button.h>
 #include <wx/choice.h>
@@ -9,9 +9,9 @@
 #include <wx/statbox.h>
 #include <wx/uiaction.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/TessarinDlg.h"
 #include "controls/ToolTipCtrlEx.h"
@@ -34,156 +34,104 @@ protected:
     wxPoint GetCursorScreenPos() const override { return cursor; }
 };
 
-std::string LineText(const char* text, const CToolTipCtrlEx::TipLine& line)
+std::vector<std::string> LineTexts(const char* text, const std::vector<CToolTipCtrlEx::TipLine>& lines)
 {
-    return std::string(text + line.begin, line.end - line.begin);
+    std::vector<std::string> texts;
+    for (const auto& line : lines)
+        texts.emplace_back(text + line.begin, line.end - line.begin);
+    return texts;
 }
-
-const char kLongHelp[] =
-    "Send messages to the nodes.\r\n"
-    " - XY-RSSI Request (Cluster ID: 0x0011). Broadcast.\r\n"
-    " - Blind Node Find Request (Cluster ID: 0x0013). Broadcast.\r\n"
-    " - Reference Node Configuration Request (Cluster ID: 0x0017). Unicast.\r\n"
-    " - Blind Node Configuration Request (Cluster ID: 0x0018). Unicast.\r\n"
-    " - Reference Node Configuration (Cluster ID: 0x0015). Unicast.\r\n"
-    " - Blind Node Configuration (Cluster ID: 0x0016). Unicast.\r\n"
-    "\r\n"
-    "The check box \"Show Parameters\" is used to show an input dialog or not for the unicast messages.\r\n";
 
 } // namespace
 
 TEST(HoverHelpTest, TextBreaksAtLineBreaksAndBeforeWordsThatWouldPassTheWidth)
 {
-    std::vector<CToolTipCtrlEx::TipLine> lines;
-    auto onePixel = [](const char*, size_t n) { return static_cast<int>(n); };
-
-    // Room for wrapWidth - 1 pixels: a line may fill it exactly, not pass it.
-    EXPECT_EQ(CToolTipCtrlEx::WrapText("aaaaa bbbb", 11, onePixel, &lines), 10);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(CToolTipCtrlEx::WrapText("aaaaa bbbbb", 11, onePixel, &lines), 5);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(LineText("aaaaa bbbbb", lines[0]), "aaaaa");
-    EXPECT_EQ(LineText("aaaaa bbbbb", lines[1]), "bbbbb");
-
-    // A word wider than the room keeps a line of its own, unbroken.
-    const char* wide = "ab abcdefghijklmnop cd";
-    EXPECT_EQ(CToolTipCtrlEx::WrapText(wide, 8, onePixel, &lines), 16);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(LineText(wide, lines[1]), "abcdefghijklmnop");
-
-    // Each line break ends a line; an empty line counts; a final break adds none;
-    // leading spaces stay, the spaces at a wrap go.
-    const char* breaks = "a\r\n\r\n - b c\r\n";
-    CToolTipCtrlEx::WrapText(breaks, 100, onePixel, &lines);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(LineText(breaks, lines[0]), "a");
-    EXPECT_EQ(LineText(breaks, lines[1]), "");
-    EXPECT_EQ(LineText(breaks, lines[2]), " - b c");
-    const char* wrapped = "aaa    bbb";
-    CToolTipCtrlEx::WrapText(wrapped, 6, onePixel, &lines);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(LineText(wrapped, lines[1]), "bbb");
-
-    // The longest help text with the tip's real font: no line passes 399 pixels.
-    wxFrame frame(nullptr, wxID_ANY, "tip");
-    TestTip tip;
-    ASSERT_TRUE(tip.Create(&frame));
-    tip.ShowTip(&frame, 10, 10, kLongHelp, 400);
-    tip.HideTip();
-    wxClientDC dc(&tip);
-    dc.SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
-    int widest = 0;
-    EXPECT_GE(tip.GetLines().size(), 10u);
-    for (const auto& line : tip.GetLines()) {
-        const int width = dc.GetTextExtent(wxString::FromUTF8(LineText(tip.GetText(), line))).x;
-        EXPECT_LE(width, 399) << LineText(tip.GetText(), line);
-        widest = std::max(widest, width);
+    struct Case {
+        const char* text;
+        int wrapWidth;
+        std::vector<std::string> lines;
+        int widest;
+    };
+    const Case cases[] = {
+        // Room for wrapWidth - 1 pixels: a line may fill it exactly, not pass it.
+        {"aaaaa bbbb", 11, {"aaaaa bbbb"}, 10},
+        {"aaaaa bbbbb", 11, {"aaaaa", "bbbbb"}, 5},
+        // A word wider than the room keeps a line of its own, unbroken.
+        {"ab abcdefghijklmnop cd", 8, {"ab", "abcdefghijklmnop", "cd"}, 16},
+        // Each line break ends a line; an empty line counts; a final break adds none;
+        // leading spaces stay, the spaces at a wrap go.
+        {"a\r\n\r\n - b c\r\n", 100, {"a", "", " - b c"}, 6},
+        {"aaa    bbb", 6, {"aaa", "bbb"}, 3},
+    };
+    const auto onePixel = [](const char*, size_t n) { return static_cast<int>(n); };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<CToolTipCtrlEx::TipLine> lines;
+        EXPECT_EQ(CToolTipCtrlEx::WrapText(c.text, c.wrapWidth, onePixel, &lines), c.widest);
+        EXPECT_EQ(LineTexts(c.text, lines), c.lines);
     }
-    EXPECT_EQ(tip.GetSize().x, widest + 6);
-    EXPECT_EQ(tip.GetSize().y, dc.GetCharHeight() * static_cast<int>(tip.GetLines().size()) + 3);
+
 }
 
 TEST(HoverHelpTest, TipPlacementKeepsTheClientAreaOnTheScreen)
 {
     const wxSize screen(1280, 800);
     const wxSize client(200, 50);
-    EXPECT_EQ(CToolTipCtrlEx::PlaceTip(wxPoint(100, 100), client, screen), wxPoint(120, 120));
     // Exactly fitting stays beside the cursor; one pixel more moves it.
-    EXPECT_EQ(CToolTipCtrlEx::PlaceTip(wxPoint(1059, 100), client, screen).x, 1079);
-    EXPECT_EQ(CToolTipCtrlEx::PlaceTip(wxPoint(1060, 100), client, screen).x, 1079);
-    EXPECT_EQ(CToolTipCtrlEx::PlaceTip(wxPoint(1250, 100), client, screen).x, 1280 - 200 - 1);
-    EXPECT_EQ(CToolTipCtrlEx::PlaceTip(wxPoint(100, 729), client, screen).y, 749);
-    EXPECT_EQ(CToolTipCtrlEx::PlaceTip(wxPoint(100, 730), client, screen).y, 730 - 50 - 21);
-    EXPECT_EQ(CToolTipCtrlEx::PlaceTip(wxPoint(1270, 790), client, screen), wxPoint(1079, 790 - 71));
+    const std::pair<wxPoint, wxPoint> cases[] = {
+        {{100, 100}, {120, 120}},  {{1059, 100}, {1079, 120}}, {{1060, 100}, {1079, 120}},
+        {{1250, 100}, {1079, 120}}, {{100, 729}, {120, 749}},  {{100, 730}, {120, 659}},
+        {{1270, 790}, {1079, 719}},
+    };
+    for (const auto& [cursor, tip] : cases)
+        EXPECT_EQ(CToolTipCtrlEx::PlaceTip(cursor, client, screen), tip) << cursor.x << "," << cursor.y;
 }
 
-TEST(HoverHelpTest, TipAppearsOnlyWhenTheCursorRestedAndNotOverASuppressedWindow)
+TEST(HoverHelpTest, TipAppearsOnlyWhenTheCursorRestedAtItsAnchor)
 {
     wxFrame frame(nullptr, wxID_ANY, "tip");
     wxWindow* areaA = new wxWindow(&frame, wxID_ANY, wxPoint(0, 0), wxSize(50, 50));
     wxWindow* areaB = new wxWindow(&frame, wxID_ANY, wxPoint(60, 0), wxSize(50, 50));
     TestTip tip;
     ASSERT_TRUE(tip.Create(&frame));
-    EXPECT_FALSE(tip.IsShown());
-    EXPECT_FALSE(tip.IsPending());
-    EXPECT_EQ(tip.m_pControl, nullptr);
 
     // Hidden and idle -> hidden and pending.
     tip.ShowTip(areaA, 300, 200, "first text\r\nsecond line", 400);
     EXPECT_TRUE(tip.IsPending());
     EXPECT_FALSE(tip.IsShown());
-    EXPECT_STREQ(tip.GetText(), "first text\r\nsecond line");
     EXPECT_EQ(tip.m_pControl, areaA);
-    EXPECT_EQ(tip.m_ptAnchor, wxPoint(300, 200));
-    EXPECT_EQ(tip.GetLines().size(), 2u);
-    EXPECT_EQ(tip.GetTipClientSize() + wxSize(2, 2), tip.GetSize());
 
-    // The cursor rests at the anchor: shown beside it, the delay over.
+    // The cursor rests at the anchor: shown beside it, the delay over; then hidden.
     tip.cursor = wxPoint(300, 200);
     tip.EndDelay();
     EXPECT_TRUE(tip.IsShown());
     EXPECT_FALSE(tip.IsPending());
     EXPECT_EQ(tip.GetPosition(), CToolTipCtrlEx::PlaceTip(wxPoint(300, 200), tip.GetTipClientSize(), wxGetDisplaySize()));
-
-    // Shown -> hidden and idle.
     tip.HideTip();
     EXPECT_FALSE(tip.IsShown());
 
-    // The same control keeps its text and layout; the anchor moves.
+    // The same control keeps its text and layout; the anchor moves. One pixel off the
+    // anchor when the delay ends: nothing shows.
     tip.ShowTip(areaA, 50, 60, "other text", 400);
     EXPECT_STREQ(tip.GetText(), "first text\r\nsecond line");
     EXPECT_EQ(tip.m_ptAnchor, wxPoint(50, 60));
-    // One pixel off the anchor when the delay ends: nothing shows.
     tip.cursor = wxPoint(51, 60);
     tip.EndDelay();
     EXPECT_FALSE(tip.IsShown());
 
-    // A suppressed control never shows its tip.
+    // Another control brings its own text; pending -> hidden and idle.
     tip.ShowTip(areaB, 50, 60, "b text", 400);
     EXPECT_STREQ(tip.GetText(), "b text");
-    tip.m_pSuppressed = areaB;
-    tip.cursor = wxPoint(50, 60);
-    tip.EndDelay();
-    EXPECT_FALSE(tip.IsShown());
-    tip.m_pSuppressed = nullptr;
-
-    // Pending -> hidden and idle.
-    tip.ShowTip(areaB, 50, 60, "b text", 400);
-    EXPECT_TRUE(tip.IsPending());
     tip.HideTip();
     EXPECT_FALSE(tip.IsPending());
 
-    // The real delay: shown once the timer ends, with the cursor still there.
-    tip.ShowTip(areaA, 80, 90, "timed", 400);
-    tip.cursor = wxPoint(80, 90);
-    EXPECT_FALSE(tip.IsShown());
-    EXPECT_TRUE(PumpUntil([&] { return tip.IsShown(); }, 3000));
-    tip.HideTip();
-
-    // A text beyond the 8192-byte buffer is cut to 8191 bytes.
-    const std::string huge(10000, 'x');
+    // A text beyond the 8192-byte buffer is cut to fit, before the two-byte letter that
+    // would end at byte 8192.
+    std::string huge;
+    for (int i = 0; i < 5000; ++i)
+        huge += "\xC3\xA9";
     tip.ShowTip(&frame, 1, 1, huge.c_str(), 400);
-    EXPECT_EQ(std::strlen(tip.GetText()), 8191u);
+    EXPECT_EQ(tip.GetText(), huge.substr(0, 8190));
     tip.HideTip();
 }
 
@@ -203,15 +151,14 @@ TEST(HoverHelpTest, MainWindowShowsHelpOverItsAreasAndKeepsItAwayAfterAClick)
         sim.MouseMove(screen);
         return PumpUntil([&] { return tip.IsShown(); }, 3000);
     };
+    auto startsWith = [&](const char* text) { return std::string(tip.GetText()).rfind(text, 0) == 0; };
 
-    // The Node List: its group's text, beside the cursor.
+    // The Node List: its group's text, beside the cursor; moving within the area keeps it.
     const wxPoint inList = dlg->m_nodeList->GetScreenRect().GetPosition() + wxPoint(30, 40);
     ASSERT_TRUE(restOver(inList));
-    EXPECT_EQ(std::string(tip.GetText()).rfind("Listing of Node addresses", 0), 0u);
+    EXPECT_TRUE(startsWith("Listing of Node addresses")) << tip.GetText();
     EXPECT_EQ(tip.m_pControl, dlg->m_nodeListGroup);
     EXPECT_EQ(tip.GetPosition(), CToolTipCtrlEx::PlaceTip(inList, tip.GetTipClientSize(), wxGetDisplaySize()));
-
-    // Moving within the area keeps the shown tip.
     sim.MouseMove(inList + wxPoint(4, 4));
     PumpFor(200);
     EXPECT_TRUE(tip.IsShown());
@@ -231,14 +178,29 @@ TEST(HoverHelpTest, MainWindowShowsHelpOverItsAreasAndKeepsItAwayAfterAClick)
     EXPECT_EQ(tip.m_pSuppressed, nullptr);
     ASSERT_TRUE(restOver(inList));
 
-    // The Message Log, the Send Message group (over a disabled button) and the COM
-    // port list, which lives on the toolbar.
-    ASSERT_TRUE(restOver(dlg->m_messageLog.GetScreenRect().GetPosition() + wxPoint(50, 60)));
-    EXPECT_EQ(std::string(tip.GetText()).rfind("All incoming and outgoing messages.", 0), 0u);
-    ASSERT_TRUE(restOver(dlg->m_refConf->GetScreenRect().GetPosition() + wxPoint(10, 5)));
-    EXPECT_EQ(std::string(tip.GetText()).rfind("Send messages to the nodes.", 0), 0u);
-    ASSERT_TRUE(restOver(dlg->m_pComPortCombo->GetScreenRect().GetPosition() + wxPoint(20, 10)));
-    EXPECT_EQ(std::string(tip.GetText()).rfind("List of available COM ports.", 0), 0u);
+    // The Message Log, the COM port list, which lives on the toolbar, and the Send
+    // Message group (over a disabled button).
+    const std::pair<wxPoint, const char*> areas[] = {
+        {dlg->m_messageLog.GetScreenRect().GetPosition() + wxPoint(50, 60), "All incoming and outgoing messages."},
+        {dlg->m_pComPortCombo->GetScreenRect().GetPosition() + wxPoint(20, 10), "List of available COM ports."},
+        {dlg->m_refConf->GetScreenRect().GetPosition() + wxPoint(10, 5), "Send messages to the nodes."},
+    };
+    for (const auto& [at, text] : areas) {
+        ASSERT_TRUE(restOver(at)) << text;
+        EXPECT_TRUE(startsWith(text)) << tip.GetText();
+    }
+    // The Send Message help, the longest, with the tip's real font: no line passes 399
+    // pixels, and the tip is sized to its lines.
+    wxClientDC dc(&tip);
+    dc.SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
+    int widest = 0;
+    EXPECT_GE(tip.GetLines().size(), 10u);
+    for (const std::string& line : LineTexts(tip.GetText(), tip.GetLines())) {
+        const int width = dc.GetTextExtent(wxString::FromUTF8(line)).x;
+        EXPECT_LE(width, 399) << line;
+        widest = std::max(widest, width);
+    }
+    EXPECT_EQ(tip.GetSize(), wxSize(widest + 6, dc.GetCharHeight() * static_cast<int>(tip.GetLines().size()) + 3));
 
     // A key press hides it too; a child that is no area gets no tip.
     sim.Char('a');
