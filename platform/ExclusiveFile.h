@@ -7,6 +7,7 @@
 
 // Opens path as std::fopen does with a writing mode ("wt", "at", "w", "a+", ...), but
 // fails, null with nothing changed, while another opener of this function holds the
-// file; a "w" mode empties the file only once it is held. Where the file system has no
-// locks the file opens as with fopen. Released by fclose. Any thread.
+// file; a "w" mode empties the file only once it is held. Devices (/dev/null) are
+// never held, and where the file system has no locks the file opens as with fopen.
+// Released by fclose. Any thread.
 FILE* OpenExclusiveFile(const char* path, const char* mode);

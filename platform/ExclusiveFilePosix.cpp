@@ -43,20 +43,23 @@ FILE* OpenExclusiveFile(const char* path, const char* mode)
     if (fd < 0)
         return nullptr;
 
-    int locked;
-    do {
-        locked = flock(fd, LOCK_EX | LOCK_NB);
-    } while (locked != 0 && errno == EINTR);
-    if (locked != 0 && errno == EWOULDBLOCK) {
-        errno = EBUSY;
-        return GiveUp(fd);
-    }
-    // Any other failure is a file system without locks: open as fopen would.
-
-    // Devices (/dev/null, /dev/full) have no length to cut, and fopen ignores that too.
+    // Only a regular file holds lines to lose. Devices such as /dev/null are shared by
+    // every writer on the machine, and a lock on one would refuse them all but one.
     struct stat info;
-    if (truncate && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0)
-        return GiveUp(fd);
+    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (regular) {
+        int locked;
+        do {
+            locked = flock(fd, LOCK_EX | LOCK_NB);
+        } while (locked != 0 && errno == EINTR);
+        if (locked != 0 && errno == EWOULDBLOCK) {
+            errno = EBUSY;
+            return GiveUp(fd);
+        }
+        // Any other failure is a file system without locks: open as fopen would.
+        if (truncate && ftruncate(fd, 0) != 0)
+            return GiveUp(fd);
+    }
 
     FILE* file = fdopen(fd, append ? (update ? "a+" : "a") : (update ? "w+" : "w"));
     return file != nullptr ? file : GiveUp(fd);

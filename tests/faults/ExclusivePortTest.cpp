@@ -113,3 +113,16 @@ TEST(ExclusivePort, SecondOpenersAreRefusedAndTheFirstCaptureIsUnharmed)
     std::error_code ignored;
     fs::remove_all(logs, ignored);
 }
+
+// A device is no file to lose: two captures may both log to /dev/null or /dev/full.
+TEST(ExclusivePort, DevicesAsLogFilesAreNeverHeld)
+{
+    for (const char* device : {"/dev/null", "/dev/full"}) {
+        SCOPED_TRACE(device);
+        CLogFile first;
+        CLogFile second;
+        EXPECT_TRUE(first.Open(device, "wt"));
+        EXPECT_TRUE(second.Open(device, "wt"));
+        EXPECT_TRUE(second.Open(device, "at") && second.IsOpen());
+    }
+}
