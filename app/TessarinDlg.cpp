@@ -408,7 +408,9 @@ void CTessarinDlg::OnCharHook(wxKeyEvent& event)
     case WXK_NUMPAD_ENTER:
         // A focused push button takes Enter as a click; elsewhere Enter is the dialog's
         // OK, which does nothing.
-        if (!wxDynamicCast(wxWindow::FindFocus(), wxButton)) {
+        // dynamic_cast, not wxDynamicCast: the latter downcasts before it checks, which
+        // is undefined for a focus on anything but a button.
+        if (!dynamic_cast<wxButton*>(wxWindow::FindFocus())) {
             OnOK();
             return;
         }
@@ -603,7 +605,7 @@ void CTessarinDlg::CheckMouseLeave(const wxPoint& screenPt)
 
 bool CTessarinDlg::IsOwnWindow(const wxObject* object) const
 {
-    const wxWindow* window = wxDynamicCast(object, wxWindow);
+    const wxWindow* window = dynamic_cast<const wxWindow*>(object);
     if (!window)
         return false;
     if (window == &m_toolTip)
@@ -646,7 +648,7 @@ bool CTessarinDlg::PreTranslateMessage(wxEvent& event)
         if (type == wxEVT_MOTION) {
             wxWindow* window = wxFindWindowAtPoint(screen);
             if (!window || !IsOwnWindow(window))
-                window = wxDynamicCast(event.GetEventObject(), wxWindow);
+                window = dynamic_cast<wxWindow*>(event.GetEventObject());
             OnSetCursor(window, HTCLIENT, WM_MOUSEMOVE);
         }
     }
