@@ -19,7 +19,7 @@ wxString FieldText(wxDialog* dlg, int id)
 }
 
 // The fields a dialog shows, in a form that names them when a comparison fails.
-std::vector<std::string> Shown(wxDialog* dlg, std::initializer_list<int> ids)
+std::vector<std::string> Shown(wxDialog* dlg, const std::vector<int>& ids)
 {
     std::vector<std::string> shown;
     for (int id : ids)
@@ -138,7 +138,8 @@ TEST_F(NodeCommandsTest, DialogValuesAreSentSavedAfterTheSendAndShownAfterAResta
     EXPECT_TRUE(m_dlg->m_showParameters->GetValue());
     std::vector<std::string> shown;
     auto record = [&shown](std::initializer_list<int> ids) {
-        return [&shown, ids](wxDialog* dlg) { shown = Shown(dlg, ids); };
+        // A copy: the braced list's array is gone once the expectation is made.
+        return [&shown, list = std::vector<int>(ids)](wxDialog* dlg) { shown = Shown(dlg, list); };
     };
     count = Frames().size();
     wxTEST_DIALOG(m_dlg->OnRefConf(), wxExpectModal<CMsgParamDlg>({}, wxID_CANCEL, record({1016, 1014, 1015})));
