@@ -90,6 +90,9 @@ protected:
         link.SetNotifyWindow(this);
         link.GetDataBuffer(&buffer);
     }
+    // Before this fixture, the capture thread's notify target, starts to go away: the
+    // engine member would stop it only after.
+    void TearDown() override { link.StopCapture(); }
     void PostLineReady() override { ++posts; }
     Texts TakeLines()
     {
