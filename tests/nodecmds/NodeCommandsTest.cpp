@@ -5,69 +5,8 @@
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
-#include <wx/listbox.h>
-#include <wx/textctrl.h>
-
-namespace {
-
-using Edits = FillAndPress<CMsgParamDlg>::Edits;
-
-wxString FieldText(wxDialog* dlg, int id)
-{
-    auto* edit = wxDynamicCast(dlg->FindWindow(id), wxTextCtrl);
-    return edit ? edit->GetValue() : wxString("<no field>");
-}
-
-// The fields a dialog shows, in a form that names them when a comparison fails.
-std::vector<std::string> Shown(wxDialog* dlg, const std::vector<int>& ids)
-{
-    std::vector<std::string> shown;
-    for (int id : ids)
-        shown.push_back(std::to_string(id) + "=" + FieldText(dlg, id).utf8_string());
-    return shown;
-}
-
-const Edits kBlindEdits = {{1017, "0203"}, {1018, "45"}, {1019, "25"}, {1020, "1"}, {1021, "20"},
-                           {1022, "50"},   {1023, "1a2b"}, {1024, "7"}, {1025, "3"}};
-
-} // namespace
 
 using NodeCommandsTest = CommandRig;
-
-TEST_F(NodeCommandsTest, BroadcastsGoToEveryNodeWhateverIsPickedTickedOrStored)
-{
-    StoreSettings([this](CTessarinSettings& s) {
-        s.m_nChkParam = 1;
-        s.m_nDestAddrRefN = 0x0101;
-        s.m_nDestAddrBlindN = 0x0201;
-        s.m_nXPos = 40;
-    });
-    const std::vector<std::string> stored = StoredSettings();
-    ASSERT_TRUE(StartSimulator());
-    OpenWindow();
-    ASSERT_TRUE(m_dlg->m_showParameters->GetValue());
-    ASSERT_TRUE(StartCapture());
-    m_dlg->m_nSelectedNode = 0x0102;
-
-    size_t count = Frames().size();
-    EXPECT_NO_DIALOG(Click(m_dlg->m_xyRssiReq));
-    EXPECT_EQ(FrameAfter(count), "02 00 18 07 CB FF FF CA 11 00 00 0F");
-    count = Frames().size();
-    EXPECT_NO_DIALOG(Click(m_dlg->m_blindFindReq));
-    EXPECT_EQ(FrameAfter(count), "02 00 18 07 CB FF FF CA 13 00 00 0D");
-    // The reference nodes answer the XY-RSSI request and join the Node List.
-    EXPECT_TRUE(WaitForNode("0x0105 REF   "));
-
-    EXPECT_EQ(StoredSettings(), stored);
-    EXPECT_EQ(m_dlg->m_nSelectedNode, 0x0102);
-    // Without a capture a broadcast goes nowhere and says nothing.
-    EXPECT_NO_DIALOG(m_dlg->OnStopCapture());
-    count = Frames().size();
-    EXPECT_NO_DIALOG(m_dlg->OnXyRssiReq());
-    EXPECT_NO_DIALOG(m_dlg->OnBlindFindReq());
-    PumpFor(300);
-    EXPECT_EQ(Frames().size(), count);
-}
 
 TEST_F(NodeCommandsTest, FirstRunSendsTheZeroDefaultsUntoldAndThenRemembersThem)
 {
@@ -78,25 +17,18 @@ TEST_F(NodeCommandsTest, FirstRunSendsTheZeroDefaultsUntoldAndThenRemembersThem)
 
     // Nothing stored: to 0x0000, every parameter 0, minimum reference nodes included,
     // and no dialog checks them.
-    size_t count = Frames().size();
-    EXPECT_NO_DIALOG(Click(m_dlg->m_refConfReq));
-    EXPECT_EQ(FrameAfter(count), "02 00 18 07 CB 00 00 CA 17 00 00 09");
-    count = Frames().size();
-    EXPECT_NO_DIALOG(Click(m_dlg->m_blindConf));
-    EXPECT_EQ(FrameAfter(count),
-              "02 00 18 12 CB 00 00 CA 16 00 0B 00 00 00 00 00 00 00 00 00 00 00 16");
+    EXPECT_EQ(FrameOf(m_dlg->m_refConfReq), "02 00 18 07 CB 00 00 CA 17 00 00 09");
+    EXPECT_EQ(FrameOf(m_dlg->m_blindConf), "02 00 18 12 CB 00 00 CA 16 00 0B 00 00 00 00 00 00 00 00 00 00 00 16");
 
     // The sends saved the whole record: every value exists now, as the defaults.
-    CTessarinSettings settings;
-    EXPECT_TRUE(settings.Load());
-    EXPECT_EQ(StoredSettings(), std::vector<std::string>({
-        "chkParam=0x0", "chkBroadcast=0x0", "destAddrRefN=0x0", "xPos=0x0", "yPos=0x0",
-        "destAddrBlindN=0x0", "A=0x0", "nIndex=0x0", "mode=0x0", "collectTime=0x0",
-        "cycleTime=0x0", "reportShortAddr=0x0", "reportEndpoint=0x0", "minRefNodes=0x0",
-        "appendToLogFile=0x0", "strLogFile=Tessarin.log"}));
+    EXPECT_EQ(StoredSettings(), (Texts{"chkParam=0x0", "chkBroadcast=0x0", "destAddrRefN=0x0", "xPos=0x0",
+                                       "yPos=0x0", "destAddrBlindN=0x0", "A=0x0", "nIndex=0x0", "mode=0x0",
+                                       "collectTime=0x0", "cycleTime=0x0", "reportShortAddr=0x0",
+                                       "reportEndpoint=0x0", "minRefNodes=0x0", "appendToLogFile=0x0",
+                                       "strLogFile=Tessarin.log"}));
 }
 
-TEST_F(NodeCommandsTest, DialogValuesAreSentSavedAfterTheSendAndShownAfterARestart)
+TEST_F(NodeCommandsTest, DialogValuesAreSentAndSavedAndTheTickOutlivesARestart)
 {
     ASSERT_TRUE(StartSimulator());
     OpenWindow();
@@ -106,57 +38,30 @@ TEST_F(NodeCommandsTest, DialogValuesAreSentSavedAfterTheSendAndShownAfterAResta
     EXPECT_EQ(StoredSettings()[0], "chkParam=0x1");
     ASSERT_TRUE(StartCapture());
 
-    size_t count = Frames().size();
-    wxTEST_DIALOG(Click(m_dlg->m_refConf),
+    std::string frame;
+    wxTEST_DIALOG(frame = FrameOf(m_dlg->m_refConf),
                   wxExpectModal<CMsgParamDlg>({{1016, "1234"}, {1014, "10"}, {1015, "10,5"}}));
-    EXPECT_EQ(FrameAfter(count), "02 00 18 0B CB 34 12 CA 15 00 04 28 00 2A 00 27");
+    EXPECT_EQ(frame, "02 00 18 0B CB 34 12 CA 15 00 04 28 00 2A 00 27");
+    wxTEST_DIALOG(frame = FrameOf(m_dlg->m_blindConf),
+                  wxExpectModal<CMsgParamDlg>({{1017, "0203"}, {1018, "45"}, {1019, "25"}, {1020, "1"}, {1021, "20"},
+                                               {1022, "50"}, {1023, "1a2b"}, {1024, "7"}, {1025, "3"}}));
+    EXPECT_EQ(frame, "02 00 18 12 CB 03 02 CA 16 00 0B 2D 19 01 14 00 32 00 2B 1A 07 03 31");
+    // What the user types in a request's dialog replaces its kind's stored destination.
+    wxTEST_DIALOG(frame = FrameOf(m_dlg->m_refConfReq), wxExpectModal<CDestAddrDlg>({{1039, "0x0101"}}));
+    EXPECT_EQ(frame, "02 00 18 07 CB 01 01 CA 17 00 00 09");
+    wxTEST_DIALOG(frame = FrameOf(m_dlg->m_blindConfReq), wxExpectModal<CDestAddrDlg>({{1039, "202"}}));
+    EXPECT_EQ(frame, "02 00 18 07 CB 02 02 CA 18 00 00 06");
+    EXPECT_EQ(StoredSettings(), (Texts{"chkParam=0x1", "chkBroadcast=0x0", "destAddrRefN=0x101", "xPos=0x28",
+                                       "yPos=0x2A", "destAddrBlindN=0x202", "A=0x2D", "nIndex=0x19", "mode=0x1",
+                                       "collectTime=0x14", "cycleTime=0x32", "reportShortAddr=0x1A2B",
+                                       "reportEndpoint=0x7", "minRefNodes=0x3", "appendToLogFile=0x0",
+                                       "strLogFile=Tessarin.log"}));
 
-    count = Frames().size();
-    wxTEST_DIALOG(Click(m_dlg->m_blindConf), wxExpectModal<CMsgParamDlg>(kBlindEdits));
-    EXPECT_EQ(FrameAfter(count),
-              "02 00 18 12 CB 03 02 CA 16 00 0B 2D 19 01 14 00 32 00 2B 1A 07 03 31");
-
-    // The two requests share their kind's destination with the configurations: the
-    // dialog offers it, and what the user types replaces it.
-    count = Frames().size();
-    wxTEST_DIALOG(Click(m_dlg->m_refConfReq), wxExpectModal<CDestAddrDlg>({{1039, "0x0101"}}));
-    EXPECT_EQ(FrameAfter(count), "02 00 18 07 CB 01 01 CA 17 00 00 09");
-    count = Frames().size();
-    wxTEST_DIALOG(Click(m_dlg->m_blindConfReq), wxExpectModal<CDestAddrDlg>({{1039, "202"}}));
-    EXPECT_EQ(FrameAfter(count), "02 00 18 07 CB 02 02 CA 18 00 00 06");
-
-    EXPECT_EQ(StoredSettings(), std::vector<std::string>({
-        "chkParam=0x1", "chkBroadcast=0x0", "destAddrRefN=0x101", "xPos=0x28", "yPos=0x2A",
-        "destAddrBlindN=0x202", "A=0x2D", "nIndex=0x19", "mode=0x1", "collectTime=0x14",
-        "cycleTime=0x32", "reportShortAddr=0x1A2B", "reportEndpoint=0x7", "minRefNodes=0x3",
-        "appendToLogFile=0x0", "strLogFile=Tessarin.log"}));
-
-    // After a restart the box is ticked and every dialog offers the last values. Cancel
-    // sends nothing, even with no capture to send to.
+    // After a restart the box is still ticked; clearing it is saved at once too, and
+    // outlives a restart as well.
     m_dlg->OnStopCapture();
     Restart();
     EXPECT_TRUE(m_dlg->m_showParameters->GetValue());
-    std::vector<std::string> shown;
-    auto record = [&shown](std::initializer_list<int> ids) {
-        // A copy: the braced list's array is gone once the expectation is made.
-        return [&shown, list = std::vector<int>(ids)](wxDialog* dlg) { shown = Shown(dlg, list); };
-    };
-    count = Frames().size();
-    wxTEST_DIALOG(m_dlg->OnRefConf(), wxExpectModal<CMsgParamDlg>({}, wxID_CANCEL, record({1016, 1014, 1015})));
-    EXPECT_EQ(shown, std::vector<std::string>({"1016=0101", "1014=10.00", "1015=10.50"}));
-    wxTEST_DIALOG(m_dlg->OnBlindConf(),
-                  wxExpectModal<CMsgParamDlg>({}, wxID_CANCEL,
-                                              record({1017, 1018, 1019, 1020, 1021, 1022, 1023, 1024, 1025})));
-    EXPECT_EQ(shown, std::vector<std::string>({"1017=0202", "1018=45", "1019=25", "1020=1", "1021=20",
-                                               "1022=50", "1023=1A2B", "1024=7", "1025=3"}));
-    wxTEST_DIALOG(m_dlg->OnRefConfReq(), wxExpectModal<CDestAddrDlg>({}, wxID_CANCEL, record({1039})));
-    EXPECT_EQ(shown, std::vector<std::string>({"1039=0101"}));
-    wxTEST_DIALOG(m_dlg->OnBlindConfReq(), wxExpectModal<CDestAddrDlg>({}, wxID_CANCEL, record({1039})));
-    EXPECT_EQ(shown, std::vector<std::string>({"1039=0202"}));
-    PumpFor(200);
-    EXPECT_EQ(Frames().size(), count);
-
-    // Clearing the box is saved at once too, and outlives a restart.
     Click(m_dlg->m_showParameters);
     EXPECT_EQ(StoredSettings()[0], "chkParam=0x0");
     Restart();
@@ -183,11 +88,10 @@ TEST_F(NodeCommandsTest, APickedNodeIsEveryUnicastsDestinationUntilTheDongleIsPi
     OpenWindow();
     ASSERT_TRUE(StartCapture());
     // The network answers the broadcasts and fills the Node List.
-    EXPECT_NO_DIALOG(Click(m_dlg->m_xyRssiReq));
-    EXPECT_NO_DIALOG(Click(m_dlg->m_blindFindReq));
-    ASSERT_TRUE(WaitForNode("0x0000 COORD "));
-    ASSERT_TRUE(WaitForNode("0x0103 REF   "));
-    ASSERT_TRUE(WaitForNode("0x0202 BLIND "));
+    Click(m_dlg->m_xyRssiReq);
+    Click(m_dlg->m_blindFindReq);
+    for (const char* node : {"0x0000 COORD ", "0x0103 REF   ", "0x0202 BLIND "})
+        ASSERT_TRUE(WaitForNode(node)) << node;
 
     DoubleClickNode("0x0202 BLIND ");
     ASSERT_EQ(m_dlg->m_nSelectedNode, 0x0202);
@@ -197,43 +101,41 @@ TEST_F(NodeCommandsTest, APickedNodeIsEveryUnicastsDestinationUntilTheDongleIsPi
         {m_dlg->m_blindConfReq, "02 00 18 07 CB 02 02 CA 18 00 00 06"},
         {m_dlg->m_blindConf, "02 00 18 12 CB 02 02 CA 16 00 0B 2D 19 01 14 00 32 00 2B 1A 07 03 30"},
     };
-    for (const auto& [button, frame] : sends) {
-        const size_t count = Frames().size();
-        EXPECT_NO_DIALOG(Click(button));
-        EXPECT_EQ(FrameAfter(count), frame) << button->GetLabel();
-    }
+    for (const auto& [button, frame] : sends)
+        EXPECT_EQ(FrameOf(button), frame) << button->GetLabel();
     // A blind node's address is saved as the reference destination too, as it was sent.
-    std::vector<std::string> stored = StoredSettings();
+    const Texts stored = StoredSettings();
     EXPECT_EQ(stored[2], "destAddrRefN=0x202");
     EXPECT_EQ(stored[5], "destAddrBlindN=0x202");
 
-    // With "Show parameters" the dialog offers the picked node.
     DoubleClickNode("0x0103 REF   ");
     ASSERT_EQ(m_dlg->m_nSelectedNode, 0x0103);
     Click(m_dlg->m_showParameters);
-    std::vector<std::string> shown;
-    auto record = [&shown](wxDialog* dlg) { shown = Shown(dlg, {1039}); };
-    size_t count = Frames().size();
-    wxTEST_DIALOG(Click(m_dlg->m_refConfReq), wxExpectModal<CDestAddrDlg>({}, wxID_OK, record));
-    EXPECT_EQ(shown, std::vector<std::string>({"1039=0103"}));
+    // Broadcasts go to every node whatever is picked, ticked or stored, open no dialog
+    // and change no setting.
+    const Texts before = StoredSettings();
+    EXPECT_EQ(FrameOf(m_dlg->m_xyRssiReq), "02 00 18 07 CB FF FF CA 11 00 00 0F");
+    EXPECT_EQ(FrameOf(m_dlg->m_blindFindReq), "02 00 18 07 CB FF FF CA 13 00 00 0D");
+    EXPECT_EQ(StoredSettings(), before);
+
+    // With "Show parameters" the dialog offers the picked node.
+    const size_t count = Frames().size();
+    EXPECT_EQ(Offered<CDestAddrDlg>([&] { Click(m_dlg->m_refConfReq); }, {1039}, wxID_OK), Texts{"1039=0103"});
     EXPECT_EQ(FrameAfter(count), "02 00 18 07 CB 03 01 CA 17 00 00 0B");
     EXPECT_EQ(StoredSettings()[2], "destAddrRefN=0x103");
 
     // The dongle's own entry carries 0: the stored destinations apply again.
     DoubleClickNode("0x0000 COORD ");
     EXPECT_EQ(m_dlg->m_nSelectedNode, 0);
-    wxTEST_DIALOG(Click(m_dlg->m_blindConfReq), wxExpectModal<CDestAddrDlg>({}, wxID_CANCEL, record));
-    EXPECT_EQ(shown, std::vector<std::string>({"1039=0202"}));
+    EXPECT_EQ(Offered<CDestAddrDlg>([&] { Click(m_dlg->m_blindConfReq); }, {1039}), Texts{"1039=0202"});
 
     // So they do after Clear.
     DoubleClickNode("0x0105 REF   ");
     ASSERT_EQ(m_dlg->m_nSelectedNode, 0x0105);
-    EXPECT_NO_DIALOG(m_dlg->OnClearLog());
+    m_dlg->OnClearLog();
     EXPECT_EQ(m_dlg->m_nSelectedNode, 0);
-    wxTEST_DIALOG(Click(m_dlg->m_refConf), wxExpectModal<CMsgParamDlg>({}, wxID_CANCEL, [&shown](wxDialog* dlg) {
-                      shown = Shown(dlg, {1016, 1014, 1015});
-                  }));
-    EXPECT_EQ(shown, std::vector<std::string>({"1016=0103", "1014=10.00", "1015=10.50"}));
+    EXPECT_EQ(Offered<CMsgParamDlg>([&] { Click(m_dlg->m_refConf); }, {1016, 1014, 1015}),
+              (Texts{"1016=0103", "1014=10.00", "1015=10.50"}));
     PumpFor(200);
     EXPECT_EQ(Frames().size(), count + 1);
 }
@@ -251,14 +153,16 @@ TEST_F(NodeCommandsTest, ACancelARefusedDialogOrAFailedSendSavesNothing)
         s.m_nAppendToLogFile = 1;
         ASSERT_TRUE(s.SetLogFile(Folder("capture.log").c_str()));
     });
-    const std::vector<std::string> stored = StoredSettings();
+    const Texts stored = StoredSettings();
     ASSERT_TRUE(StartSimulator());
     OpenWindow();
     ASSERT_TRUE(m_dlg->m_showParameters->GetValue());
 
-    // No capture: the values typed were valid, the send fails silently, nothing is kept.
-    wxTEST_DIALOG(m_dlg->OnRefConf(),
-                  wxExpectModal<CMsgParamDlg>({{1016, "0105"}, {1014, "1"}, {1015, "2"}}));
+    // No capture: broadcasts go nowhere and say nothing; the values typed were valid,
+    // the send fails silently, nothing is kept.
+    m_dlg->OnXyRssiReq();
+    m_dlg->OnBlindFindReq();
+    wxTEST_DIALOG(m_dlg->OnRefConf(), wxExpectModal<CMsgParamDlg>({{1016, "0105"}, {1014, "1"}, {1015, "2"}}));
     wxTEST_DIALOG(m_dlg->OnBlindConfReq(), wxExpectModal<CDestAddrDlg>({{1039, "0203"}}));
     EXPECT_EQ(StoredSettings(), stored);
     EXPECT_TRUE(Frames().empty());
