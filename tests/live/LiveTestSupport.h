@@ -1,12 +1,14 @@
 #pragma once
-// What the live-capture tests share: the modal hook, the window made and shown, toolbar
-// presses as a user makes them, and log lines in the form the engine writes them.
+// What the live-capture tests share: the window made and shown, toolbar presses and port
+// picks as a user makes them, what the lists show, and log lines as the engine forms them.
 
-#include "tests/dialogs/ModalTesting.h"
+#include "tests/support/GuiTesting.h"
 
 #include <wx/choice.h>
 #include <wx/listbox.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,15 +16,7 @@
 #include "app/TessarinDlg.h"
 #include "link/LogLine.h"
 #include "res/Resources.h"
-
-// Runs code with the modal hook in place and no dialog expected: one that opens anyway is
-// a test failure, and is cancelled instead of waiting for a user.
-#define EXPECT_NO_DIALOG(code)                                                           \
-    do {                                                                                 \
-        GTestModalHook noDialogHook(__FILE__, __LINE__, __func__);                       \
-        code;                                                                            \
-        noDialogHook.CheckUnmetExpectations();                                           \
-    } while (0)
+#include "tests/e2e/E2eSupport.h"
 
 inline std::unique_ptr<CTessarinDlg> MakeWindow(const std::string& logFile)
 {
@@ -44,7 +38,6 @@ inline void Press(CTessarinDlg& dlg, int command)
     dlg.m_toolBar.GetEventHandler()->ProcessEvent(click);
 }
 
-// A pick in the COM port list, as the list reports it.
 inline void PickPort(CTessarinDlg& dlg, int index)
 {
     dlg.m_pComPortCombo->SetSelection(index);
@@ -62,32 +55,24 @@ inline std::vector<std::string> PortEntries(const CTessarinDlg& dlg)
     return entries;
 }
 
-struct NodeEntry {
-    std::string text;
-    unsigned long addr;
-    bool operator==(const NodeEntry& o) const { return text == o.text && addr == o.addr; }
-};
-
-inline std::ostream& operator<<(std::ostream& os, const NodeEntry& e)
+// The Node List as shown: each entry's text, then '@' and the address it carries in hex.
+inline std::vector<std::string> NodeEntries(const CTessarinDlg& dlg)
 {
-    return os << "\"" << e.text << "\" (0x" << std::hex << e.addr << std::dec << ")";
-}
-
-// The Node List as shown: entry texts and the address each carries.
-inline std::vector<NodeEntry> NodeEntries(const CTessarinDlg& dlg)
-{
-    std::vector<NodeEntry> entries;
+    std::vector<std::string> entries;
     for (unsigned i = 0; i < dlg.m_nodeList->GetCount(); ++i)
-        entries.push_back({dlg.m_nodeList->GetString(i).utf8_string(),
-                           static_cast<unsigned long>(reinterpret_cast<wxUIntPtr>(dlg.m_nodeList->GetClientData(i)))});
+        entries.push_back(dlg.m_nodeList->GetString(i).utf8_string() +
+                          wxString::Format("@%lX", reinterpret_cast<wxUIntPtr>(dlg.m_nodeList->GetClientData(i))).utf8_string());
     return entries;
 }
 
+// The rows as log lines: tabs back to the file's separators.
 inline std::vector<std::string> Rows(const CTessarinDlg& dlg)
 {
     std::vector<std::string> rows;
-    for (int i = 0; i < dlg.m_messageLog.GetRowCount(); ++i)
+    for (int i = 0; i < dlg.m_messageLog.GetRowCount(); ++i) {
         rows.emplace_back(dlg.m_messageLog.GetRowText(i));
+        std::replace(rows.back().begin(), rows.back().end(), '\t', '|');
+    }
     return rows;
 }
 
@@ -95,25 +80,35 @@ inline std::vector<std::string> Rows(const CTessarinDlg& dlg)
 inline std::string LogLine(bool sent, uint16_t addr, const char* name, const char* hex = "01 02 ")
 {
     char line[LOG_LINE_SIZE];
-    UtcTimeOfDay t;
-    t.nHour = 12;
-    t.nMinute = 34;
-    t.nSecond = 56;
-    t.nMillisecond = 789;
-    FormatLogLine(line, t, sent, addr, name, hex);
+    FormatLogLine(line, UtcTimeOfDay{12, 34, 56, 789}, sent, addr, name, hex);
     return line;
 }
 
-inline std::string TabForm(std::string line)
-{
-    for (char& c : line) {
-        if (c == '|')
-            c = '\t';
-    }
-    return line;
-}
-
-inline wxString StatusText(CTessarinDlg& dlg, int pane)
+inline wxString Status(CTessarinDlg& dlg, int pane)
 {
     return dlg.m_statusBar.GetStatusText(pane);
 }
+
+// A warning box that the user leaves open, the event loop running meanwhile as under a
+// real box: until `until` holds, or for a moment when there is none.
+class ExpectBoxLeftOpen : public wxExpectModalBase<wxMessageDialog, ExpectBoxLeftOpen> {
+public:
+    ExpectBoxLeftOpen(const wxString& text, std::function<bool()> until = {}) : m_text(text), m_until(std::move(until)) {}
+
+protected:
+    int OnInvoked(wxMessageDialog* dlg) const override
+    {
+        EXPECT_EQ(dlg->GetMessage(), m_text);
+        EXPECT_EQ(dlg->GetMessageDialogStyle() & wxICON_MASK, wxICON_EXCLAMATION);
+        if (m_until)
+            EXPECT_TRUE(PumpUntil(m_until, 20000));
+        else
+            PumpFor(300);
+        return wxID_OK;
+    }
+    wxString GetDefaultDescription() const override { return "message box \"" + m_text + "\" left open"; }
+
+private:
+    wxString m_text;
+    std::function<bool()> m_until;
+};
