@@ -26,11 +26,6 @@ public:
         std::lock_guard<std::mutex> guard(m_lock);
         return m_texts;
     }
-    void Clear()
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_texts.clear();
-    }
 
 private:
     std::mutex m_lock;

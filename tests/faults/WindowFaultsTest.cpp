@@ -2,34 +2,16 @@
 // within a tick of the engine finding out, the window costs nothing while the device
 // is gone, Stop brings it back to idle, and a dongle plugged in again captures anew.
 
-#include <gtest/gtest.h>
-
-#include <wx/app.h>
-#include <wx/utils.h>
-
 #include <memory>
 
 #include "app/TessarinDlg.h"
 #include "res/Resources.h"
 #include "tests/faults/FaultRig.h"
+#include "tests/support/GuiTesting.h"
 
 using namespace faultrig;
 
 namespace {
-
-template <class Cond>
-bool PumpUntil(Cond cond, int ms)
-{
-    const Clock::time_point start = Clock::now();
-    while (!cond()) {
-        if (MsSince(start) > ms)
-            return false;
-        wxTheApp->Yield(true);
-        wxTheApp->ProcessIdle();
-        wxMilliSleep(2);
-    }
-    return true;
-}
 
 wxString DonglePane(CTessarinDlg& dlg)
 {
@@ -55,6 +37,7 @@ bool StartAndConnect(CTessarinDlg& dlg, CPtyDongle& dongle)
 
 TEST(WindowFaults, StatusBarTellsTheDongleIsGoneAndStopBringsTheWindowBack)
 {
+    PrivateRoot();   // port links live there
     const std::string logs = MakeTempFolder("window-faults");
     auto dlg = std::make_unique<CTessarinDlg>();
     ASSERT_TRUE(dlg->Create());
@@ -83,7 +66,7 @@ TEST(WindowFaults, StatusBarTellsTheDongleIsGoneAndStopBringsTheWindowBack)
         // Gone, the window and its capture thread idle: ticks only.
         const double cpu = ProcessCpuMs();
         const Clock::time_point wall = Clock::now();
-        PumpUntil([] { return false; }, 1000);
+        PumpFor(1000);
         EXPECT_LT(100.0 * (ProcessCpuMs() - cpu) / MsSince(wall), 5.0);
         EXPECT_EQ(DonglePane(*dlg), "Dongle: Disconnected");
 
@@ -91,7 +74,7 @@ TEST(WindowFaults, StatusBarTellsTheDongleIsGoneAndStopBringsTheWindowBack)
         EXPECT_FALSE(dlg->m_link.IsCapturing());
         EXPECT_TRUE(dlg->m_toolBar.GetToolEnabled(ID_START_CAPTURE));
         EXPECT_FALSE(dlg->m_toolBar.GetToolEnabled(ID_STOP_CAPTURE));
-        PumpUntil([] { return false; }, 300);
+        PumpFor(300);
         EXPECT_EQ(DonglePane(*dlg), "Dongle: Disconnected");
         // Port, log file and capture thread all gone with the stop (and the dongle's
         // own side, when it was unplugged).
