@@ -23,15 +23,22 @@ namespace faultrig {
 
 const char kSettingsPath[] = "HKEY_CURRENT_USER\\Software\\Varnolt\\Tessarin\\Settings";
 
+// The record's numbers, every one of them.
+inline std::vector<uint32_t CTessarinSettings::*> Numbers()
+{
+    using S = CTessarinSettings;
+    return {&S::m_nChkParam, &S::m_nChkBroadcast, &S::m_nDestAddrRefN, &S::m_nXPos, &S::m_nYPos,
+            &S::m_nDestAddrBlindN, &S::m_nA, &S::m_nIndex, &S::m_nMode, &S::m_nCollectTime,
+            &S::m_nCycleTime, &S::m_nReportShortAddr, &S::m_nReportEndpoint, &S::m_nMinRefNodes,
+            &S::m_nAppendToLogFile};
+}
+
 // Sets every value of the record from one number, so a whole record can be told from
 // a mixture of two.
 inline void FillAll(CTessarinSettings& s, uint32_t v)
 {
-    for (uint32_t* p : {&s.m_nChkParam, &s.m_nChkBroadcast, &s.m_nDestAddrRefN, &s.m_nXPos,
-                        &s.m_nYPos, &s.m_nDestAddrBlindN, &s.m_nA, &s.m_nIndex, &s.m_nMode,
-                        &s.m_nCollectTime, &s.m_nCycleTime, &s.m_nReportShortAddr,
-                        &s.m_nReportEndpoint, &s.m_nMinRefNodes, &s.m_nAppendToLogFile})
-        *p = v;
+    for (auto number : Numbers())
+        s.*number = v;
     s.SetLogFile(v == 0 ? TESSARIN_DEFAULT_LOG_FILE : ("run-" + std::to_string(v) + ".log").c_str());
 }
 
@@ -40,16 +47,9 @@ inline long long WholeRecord(const CTessarinSettings& s)
 {
     CTessarinSettings model;
     FillAll(model, s.m_nChkParam);
-    const bool same = model.m_nChkBroadcast == s.m_nChkBroadcast && model.m_nXPos == s.m_nXPos &&
-                      model.m_nDestAddrRefN == s.m_nDestAddrRefN && model.m_nYPos == s.m_nYPos &&
-                      model.m_nDestAddrBlindN == s.m_nDestAddrBlindN && model.m_nA == s.m_nA &&
-                      model.m_nIndex == s.m_nIndex && model.m_nMode == s.m_nMode &&
-                      model.m_nCollectTime == s.m_nCollectTime && model.m_nCycleTime == s.m_nCycleTime &&
-                      model.m_nReportShortAddr == s.m_nReportShortAddr &&
-                      model.m_nReportEndpoint == s.m_nReportEndpoint &&
-                      model.m_nMinRefNodes == s.m_nMinRefNodes &&
-                      model.m_nAppendToLogFile == s.m_nAppendToLogFile &&
-                      std::string(model.m_szLogFile) == s.m_szLogFile;
+    bool same = std::string(model.m_szLogFile) == s.m_szLogFile;
+    for (auto number : Numbers())
+        same = same && model.*number == s.*number;
     return same ? static_cast<long long>(s.m_nChkParam) : -1;
 }
 
