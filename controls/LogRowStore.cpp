@@ -19,9 +19,11 @@ bool CLogRowStore::Insert(size_t index, const char* text, size_t length)
             return false; // the caller reports it as a row not inserted
         }
     }
-    char* p = Allocate(length + 1);
+    // The flags byte goes just before the text.
+    char* p = Allocate(length + 2);
     if (!p)
         return false;
+    *p++ = 0;
     if (length)
         std::memcpy(p, text, length);
     p[length] = '\0';
@@ -101,11 +103,11 @@ void CLogRowStore::Compact()
     for (const char* row : m_rows)
     {
         const size_t length = std::strlen(row);
-        char* p = fresh.Allocate(length + 1);
+        char* p = fresh.Allocate(length + 2);
         if (!p)
             return; // as above: the old store is still whole
-        std::memcpy(p, row, length + 1);
-        fresh.m_rows.push_back(p);
+        std::memcpy(p, row - 1, length + 2);
+        fresh.m_rows.push_back(p + 1);
         fresh.m_nLiveBytes += length + 1;
     }
     m_blocks.swap(fresh.m_blocks);
@@ -114,4 +116,10 @@ void CLogRowStore::Compact()
     m_nFreeBytes = fresh.m_nFreeBytes;
     m_nLiveBytes = fresh.m_nLiveBytes;
     m_nDeadBytes = 0;
+}
+
+void CLogRowStore::ClearFlags()
+{
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        SetFlags(i, 0);
 }

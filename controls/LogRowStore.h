@@ -5,8 +5,9 @@
 #include <vector>
 
 // The rows of the Message Log: NUL-terminated texts packed into large blocks that never
-// move, with one pointer per row. A row costs its text, its NUL and one pointer, and an
-// append copies the text once and allocates only when a block fills up.
+// move, with one pointer per row. A row costs its text, its NUL, one byte of flags for
+// the owner and one pointer, and an append copies the text once and allocates only when
+// a block fills up.
 // Not thread-safe: it belongs to the control's thread.
 class CLogRowStore
 {
@@ -23,6 +24,18 @@ public:
 
     // The text of a row, valid until the row is erased or the store cleared.
     const char* Get(size_t index) const { return m_rows[index]; }
+
+    // The owner's flags of a row: zero when inserted, kept until the row goes.
+    unsigned char GetFlags(size_t index) const
+    {
+        return static_cast<unsigned char>(m_rows[index][-1]);
+    }
+    void SetFlags(size_t index, unsigned char flags)
+    {
+        const_cast<char*>(m_rows[index])[-1] = static_cast<char>(flags);
+    }
+    // Sets every row's flags to zero.
+    void ClearFlags();
 
     // Removes one row. Its bytes are reclaimed once dead text outweighs the live text.
     void Erase(size_t index);

@@ -1,6 +1,7 @@
 #include "controls/MessageLogCtrl.h"
 
 #include <wx/dcbuffer.h>
+#include <wx/graphics.h>
 #include <wx/renderer.h>
 #include <wx/settings.h>
 
@@ -149,6 +150,7 @@ void CMessageLogCtrl::InsertColumn(const wxString& title, int width, int positio
     const int count = GetColumnCount();
     position = std::clamp(position, 0, count);
     m_columns.insert(m_columns.begin() + position, column);
+    m_rows.ClearFlags(); // the cells of every row now fall elsewhere
     if (!GetHandle())
         return;
     LayoutColumns();
@@ -602,92 +604,96 @@ void CMessageLogCtrl::OnKeyDown(wxKeyEvent& event)
     event.Skip();
 }
 
+// Cell text of plain rows goes through the DC's graphics context where it has one: the
+// DC's own DrawText lays each string out a second time to track its bounding box.
+class CMessageLogCtrl::CTextPen
+{
+public:
+    CTextPen(wxDC& dc, const wxFont& font)
+        : m_dc(dc), m_gc(dc.GetGraphicsContext()), m_font(font)
+    {
+    }
+
+    void SetColour(const wxColour& colour)
+    {
+        if (m_gc)
+            m_gc->SetFont(m_font, colour);
+        m_dc.SetTextForeground(colour);
+    }
+
+    void Draw(const wxString& text, int x, int y)
+    {
+        if (m_gc)
+            m_gc->DrawText(text, x, y);
+        else
+            m_dc.DrawText(text, x, y);
+    }
+
+    wxDC& GetDC() { return m_dc; }
+
+    // Width of the widest line.
+    int Width(const wxString& text)
+    {
+        if (m_gc)
+        {
+            wxDouble w = 0, h = 0;
+            m_gc->GetTextExtent(text, &w, &h);
+            return wxRound(w);
+        }
+        wxCoord w = 0, h = 0;
+        m_dc.GetMultiLineTextExtent(text, &w, &h);
+        return w;
+    }
+
+    // True when the lines of one string lie exactly a row apart, so that one call can
+    // write a column of many rows.
+    bool StacksRows(int rowHeight)
+    {
+        if (!m_gc)
+            return false;
+        wxDouble w = 0, h = 0;
+        m_gc->GetTextExtent("X\nX", &w, &h);
+        return wxRound(h) == 2 * rowHeight;
+    }
+
+private:
+    wxDC& m_dc;
+    wxGraphicsContext* m_gc;
+    const wxFont& m_font;
+};
+
 void CMessageLogCtrl::OnPaint(wxPaintEvent&)
 {
     wxAutoBufferedPaintDC dc(this);
     const wxSize cs = GetClientSize();
     const wxColour clrWindow = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
-    const wxColour clrFace = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE);
-    const wxColour clrText = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT);
-    const wxColour clrHighlight = wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT);
-    const wxColour clrHighlightText = wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT);
-    const wxColour B = m_bEnabled ? clrWindow : clrFace;
+    const wxColour B =
+        m_bEnabled ? clrWindow : wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE);
     // Rows outside the damaged area keep their pixels; skipping them keeps a one-row
     // repaint (selection, append) from laying out a page of text.
     const wxRect damaged = GetUpdateRegion().GetBox();
 
     dc.SetFont(m_font);
     dc.SetPen(*wxTRANSPARENT_PEN);
-
     if (damaged.GetTop() < kHeaderHeight)
-    {
-        wxRendererNative& renderer = wxRendererNative::Get();
-        dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
-        dc.SetTextBackground(clrFace);
-        dc.SetTextForeground(*wxBLACK);
-        for (const LOGCOLUMN& column : m_columns)
-        {
-            const int left = column.rcHeader.left - m_nHScrollPos;
-            const wxRect face(left, column.rcHeader.top, column.rcHeader.right - left,
-                              column.rcHeader.bottom - column.rcHeader.top);
-            if (face.width > 0 && face.height > 0)
-                renderer.DrawPushButton(this, dc, face, 0);
-            dc.DrawText(column.title, left + 3, column.rcHeader.top + 1);
-        }
-        if (m_columns.empty())
-        {
-            dc.SetBrush(wxBrush(clrWindow));
-            dc.DrawRectangle(0, 0, cs.x, kHeaderHeight);
-        }
-    }
+        PaintHeader(dc, cs);
 
     const int rowHeight = std::max(1, dc.GetCharHeight());
     const bool heightChanged = rowHeight != m_nRowHeight;
     m_nRowHeight = rowHeight;
     m_nRowsPerPage = (cs.y - kHeaderHeight) / m_nRowHeight;
 
-    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-    dc.SetTextForeground(clrText);
-    const int count = GetRowCount();
-    const bool focused = FindFocus() == this;
+    // From the top row to one past the page: a partly visible row is drawn too.
+    const int drawn = std::max(0, std::min(GetRowCount() - m_nTopRow, m_nRowsPerPage + 1));
+    int first = 0;
+    while (first < drawn && kHeaderHeight + (first + 1) * m_nRowHeight <= damaged.GetTop())
+        ++first;
+    int last = first;
+    while (last < drawn && kHeaderHeight + last * m_nRowHeight <= damaged.GetBottom())
+        ++last;
     const int extentBefore = m_nMaxExtent;
-    int drawn = 0;
-    int top = kHeaderHeight;
-    for (int r = m_nTopRow; r >= 0 && r <= m_nTopRow + m_nRowsPerPage && r < count;
-         ++r, ++drawn, top += m_nRowHeight)
-    {
-        if (top >= damaged.GetBottom() + 1 || top + m_nRowHeight <= damaged.GetTop())
-            continue;
-        const wxRect rc(0, top, cs.x, m_nRowHeight);
-        if (r == m_nCurSel)
-        {
-            dc.SetBrush(wxBrush(clrHighlight));
-            dc.DrawRectangle(rc);
-            dc.SetTextForeground(clrHighlightText);
-            DrawRow(dc, m_rows.Get(static_cast<size_t>(r)), top, clrHighlight);
-            if (focused)
-            {
-                // The dotted frame of a focus rectangle inverts the pixels it crosses;
-                // on the highlight fill that is the highlight's inverse.
-                const wxColour inverse(255 - clrHighlight.Red(), 255 - clrHighlight.Green(),
-                                       255 - clrHighlight.Blue());
-                wxPen pen(inverse, 1, wxPENSTYLE_USER_DASH);
-                const wxDash dots[2] = {1, 1};
-                pen.SetDashes(2, dots);
-                dc.SetPen(pen);
-                dc.SetBrush(*wxTRANSPARENT_BRUSH);
-                dc.DrawRectangle(rc);
-                dc.SetPen(*wxTRANSPARENT_PEN);
-            }
-            dc.SetTextForeground(clrText);
-        }
-        else
-        {
-            dc.SetBrush(wxBrush(B));
-            dc.DrawRectangle(rc);
-            DrawRow(dc, m_rows.Get(static_cast<size_t>(r)), top, B);
-        }
-    }
+    if (first < last)
+        PaintRows(dc, first, last, cs, B);
 
     const int bandTop = drawn * m_nRowHeight + kHeaderHeight;
     if (bandTop < cs.y)
@@ -700,16 +706,267 @@ void CMessageLogCtrl::OnPaint(wxPaintEvent&)
         UpdateScrollBars();
 }
 
-int CMessageLogCtrl::DrawRow(wxDC& dc, const char* text, int top, const wxColour& background)
+void CMessageLogCtrl::PaintHeader(wxDC& dc, const wxSize& cs)
 {
+    wxRendererNative& renderer = wxRendererNative::Get();
+    dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
+    dc.SetTextBackground(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE));
+    dc.SetTextForeground(*wxBLACK);
+    for (const LOGCOLUMN& column : m_columns)
+    {
+        const int left = column.rcHeader.left - m_nHScrollPos;
+        const wxRect face(left, column.rcHeader.top, column.rcHeader.right - left,
+                          column.rcHeader.bottom - column.rcHeader.top);
+        if (face.width > 0 && face.height > 0)
+            renderer.DrawPushButton(this, dc, face, 0);
+        dc.DrawText(column.title, left + 3, column.rcHeader.top + 1);
+    }
+    if (m_columns.empty())
+    {
+        dc.SetBrush(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW)));
+        dc.DrawRectangle(0, 0, cs.x, kHeaderHeight);
+    }
+}
+
+namespace
+{
+// Row flags. A measured row has had its extent noted; a plain one is also printable
+// ASCII whose every cell fits its column, so it needs no measuring to be drawn and its
+// cells can be written a column of rows at a time.
+constexpr unsigned char kRowMeasured = 1;
+constexpr unsigned char kRowPlain = 2;
+
+bool IsPlainAscii(const char* text)
+{
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
+    {
+        if ((*p < 0x20 && *p != '\t') || *p > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+// Adds the text of page row `line` to a column; rows in between stay empty lines.
+void AddLine(std::string& column, int& firstLine, int& lastLine, int line, const char* text,
+             size_t length)
+{
+    if (column.empty())
+        firstLine = line;
+    else
+        column.append(static_cast<size_t>(line - lastLine), '\n');
+    column.append(text, length);
+    lastLine = line;
+}
+} // namespace
+
+void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
+                                const wxColour& background)
+{
+    const int h = m_nRowHeight;
+    const wxColour clrText = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT);
+    const wxColour clrHighlight = wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT);
+    const long long selected = static_cast<long long>(m_nCurSel) - m_nTopRow;
+    const bool focused = FindFocus() == this;
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+    CTextPen pen(dc, m_font);
+    pen.SetColour(clrText);
+    MeasureRows(pen, first, last);
+
+    // Rows are filled and written top to bottom, so a row's fill covers whatever the
+    // row above wrote below its own strip. Plain rows write nothing outside their strip:
+    // a run of them is filled at once and written a column at a time, one line per row.
+    const size_t columns = m_columns.size();
+    const bool stack = pen.StacksRows(h);
+    m_paintText.resize(std::max(m_paintText.size(), columns));
+    m_paintLine.resize(2 * columns); // first and last line of each column
+    int run = first;                 // first row of the run not yet written
+    auto writeRun = [&](int end) {
+        if (run >= end)
+            return;
+        dc.SetBrush(wxBrush(background));
+        dc.DrawRectangle(0, kHeaderHeight + run * h, cs.x, (end - run) * h);
+        for (size_t i = 0; i < columns; ++i)
+            m_paintText[i].clear();
+        for (int k = run; k < end; ++k)
+        {
+            const char* cell = m_rows.Get(static_cast<size_t>(m_nTopRow + k));
+            for (size_t i = 0; i < columns; ++i)
+            {
+                const char* tab = std::strchr(cell, '\t');
+                const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
+                if (length)
+                    AddLine(m_paintText[i], m_paintLine[2 * i], m_paintLine[2 * i + 1], k, cell,
+                            length);
+                if (!tab)
+                    break;
+                cell = tab + 1;
+            }
+        }
+        int x = -m_nHScrollPos;
+        for (size_t i = 0; i < columns; ++i)
+        {
+            const std::string& lines = m_paintText[i];
+            if (!lines.empty())
+                pen.Draw(wxString::FromAscii(lines.data(), lines.size()), x + 3,
+                         kHeaderHeight + m_paintLine[2 * i] * h);
+            x += m_columns[i].width;
+        }
+        run = end;
+    };
+
+    for (int k = first; k < last; ++k)
+    {
+        const int r = m_nTopRow + k;
+        if (stack && k != selected && (m_rows.GetFlags(static_cast<size_t>(r)) & kRowPlain))
+            continue; // joins the run
+        writeRun(k);
+        run = k + 1;
+        const int y = kHeaderHeight + k * h;
+        if (k != selected)
+        {
+            dc.SetBrush(wxBrush(background));
+            dc.DrawRectangle(0, y, cs.x, h);
+            DrawRow(pen, r, y, background);
+            continue;
+        }
+        dc.SetBrush(wxBrush(clrHighlight));
+        dc.DrawRectangle(0, y, cs.x, h);
+        pen.SetColour(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT));
+        DrawRow(pen, r, y, clrHighlight);
+        if (focused)
+        {
+            // The dotted frame of a focus rectangle inverts the pixels it crosses; on
+            // the highlight fill that is the highlight's inverse.
+            const wxColour inverse(255 - clrHighlight.Red(), 255 - clrHighlight.Green(),
+                                   255 - clrHighlight.Blue());
+            wxPen dots(inverse, 1, wxPENSTYLE_USER_DASH);
+            const wxDash dash[2] = {1, 1};
+            dots.SetDashes(2, dash);
+            dc.SetPen(dots);
+            dc.SetBrush(*wxTRANSPARENT_BRUSH);
+            dc.DrawRectangle(0, y, cs.x, h);
+            dc.SetPen(*wxTRANSPARENT_PEN);
+        }
+        pen.SetColour(clrText);
+    }
+    writeRun(last);
+}
+
+void CMessageLogCtrl::MeasureRows(CTextPen& pen, int first, int last)
+{
+    // A row's widths never change, so it is measured the first time it is painted and
+    // never again. The cells of a column are measured together: the widest tells
+    // whether any overflows its column, and the widest that ends its row is the most
+    // that column's rows can add to the extent.
+    const size_t columns = m_columns.size();
+    bool widthsFit = true; // a negative width overlaps the next cell whatever its text
+    for (size_t i = 0; i + 1 < columns; ++i)
+        widthsFit = widthsFit && m_columns[i].width >= 0;
+    m_paintText.resize(std::max(m_paintText.size(), 2 * columns));
+    for (std::string& text : m_paintText)
+        text.clear();
+    m_paintRows.clear();
+    int contentEnd = 0; // where the text after the last column's TAB starts
+    for (const LOGCOLUMN& column : m_columns)
+        contentEnd += column.width;
+    for (int k = first; k < last; ++k)
+    {
+        const size_t r = static_cast<size_t>(m_nTopRow + k);
+        if (m_rows.GetFlags(r) & kRowMeasured)
+            continue;
+        const char* text = m_rows.Get(r);
+        if (!IsPlainAscii(text))
+        {
+            m_rows.SetFlags(r, kRowMeasured); // measured cell by cell whenever drawn
+            continue;
+        }
+        m_paintRows.push_back(static_cast<int>(r));
+        m_rows.SetFlags(r, widthsFit ? kRowMeasured | kRowPlain : kRowMeasured);
+        const char* cell = text;
+        size_t i = 0;
+        for (; i < columns; ++i)
+        {
+            const char* tab = std::strchr(cell, '\t');
+            const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
+            if (length && (!tab || i + 1 < columns))
+            {
+                std::string& lines = m_paintText[2 * i + (tab ? 0 : 1)];
+                if (!lines.empty())
+                    lines.push_back('\n');
+                lines.append(cell, length);
+            }
+            if (!tab)
+                break;
+            cell = tab + 1;
+        }
+        if (i == columns && *cell) // past the last column's TAB: not drawn, but it counts
+            NoteExtent(contentEnd - m_nHScrollPos, pen.Width(wxString::FromAscii(cell)));
+    }
+    if (m_paintRows.empty())
+        return;
+
+    int x = 0;
+    for (size_t i = 0; i < columns; ++i)
+    {
+        const int width = m_columns[i].width;
+        const std::string& inner = m_paintText[2 * i];
+        if (!inner.empty() && pen.Width(wxString::FromAscii(inner.data(), inner.size())) > width)
+        {
+            // Some cell runs on into the next column: find the rows it belongs to.
+            for (int r : m_paintRows)
+            {
+                const char* cell = m_rows.Get(static_cast<size_t>(r));
+                for (size_t j = 0; j < i && cell; ++j)
+                {
+                    cell = std::strchr(cell, '\t');
+                    if (cell)
+                        ++cell;
+                }
+                const char* tab = cell ? std::strchr(cell, '\t') : nullptr;
+                if (tab && tab > cell &&
+                    pen.Width(wxString::FromAscii(cell, static_cast<size_t>(tab - cell))) > width)
+                    m_rows.SetFlags(static_cast<size_t>(r), kRowMeasured);
+            }
+        }
+        const std::string& ending = m_paintText[2 * i + 1];
+        if (!ending.empty())
+            NoteExtent(x - m_nHScrollPos,
+                       pen.Width(wxString::FromAscii(ending.data(), ending.size())));
+        x += width;
+    }
+}
+
+void CMessageLogCtrl::DrawRow(CTextPen& pen, int row, int top, const wxColour& background)
+{
+    const char* text = m_rows.Get(static_cast<size_t>(row));
+    const size_t columns = m_columns.size();
+    int x = -m_nHScrollPos;
+    if (m_rows.GetFlags(static_cast<size_t>(row)) & kRowPlain)
+    {
+        // Measured before, and no cell reaches into the next one.
+        const char* cell = text;
+        for (size_t i = 0; i < columns; ++i)
+        {
+            const char* tab = std::strchr(cell, '\t');
+            const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
+            if (length)
+                pen.Draw(wxString::FromAscii(cell, length), x + 3, top);
+            if (!tab)
+                return;
+            x += m_columns[i].width;
+            cell = tab + 1;
+        }
+        return;
+    }
+
     // Cells are written as opaque text: each one's background box hides whatever an
     // earlier, overlong cell wrote there. The row is already filled with that colour,
     // so the box is painted only where earlier text reaches into it; opaque text would
-    // cost a second layout of every cell.
-    int x = -m_nHScrollPos;
+    // cost a second layout of every cell. Text that is not plain ASCII goes through the
+    // DC itself, which also splits it at line breaks.
+    wxDC& dc = pen.GetDC();
     int inkRight = INT_MIN;
     const char* cell = text;
-    const size_t columns = m_columns.size();
     size_t i = 0;
     for (; i < columns; ++i)
     {
@@ -731,11 +988,14 @@ int CMessageLogCtrl::DrawRow(wxDC& dc, const char* text, int top, const wxColour
             dc.DrawText(str, x + 3, top);
             inkRight = std::max(inkRight, x + 3 + w);
             if (!tab)
-                return NoteExtent(x, w); // this cell ends the row
+            {
+                NoteExtent(x, w); // this cell ends the row
+                return;
+            }
         }
         else if (!tab)
         {
-            return x + m_nHScrollPos;
+            return;
         }
         x += m_columns[i].width;
         cell = tab + 1;
@@ -743,10 +1003,10 @@ int CMessageLogCtrl::DrawRow(wxDC& dc, const char* text, int top, const wxColour
     // Past the last column's TAB (or with no columns): not drawn, but its width counts.
     const size_t restLength = std::strlen(cell);
     if (!restLength)
-        return x + m_nHScrollPos;
+        return;
     wxCoord w = 0, h = 0;
     dc.GetMultiLineTextExtent(FromBytes(cell, restLength), &w, &h);
-    return NoteExtent(x, w);
+    NoteExtent(x, w);
 }
 
 int CMessageLogCtrl::NoteExtent(int x, int width)

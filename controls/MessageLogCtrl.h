@@ -140,8 +140,13 @@ private:
     void ShowInsertedRow(int row);
     void OnRowPaintTimer(wxTimerEvent& event);
     bool IsInRowsRect(const wxPoint& pt) const;
-    // Writes a row's cells; returns its extent in content coordinates.
-    int DrawRow(wxDC& dc, const char* text, int top, const wxColour& background);
+    class CTextPen;
+    void PaintHeader(wxDC& dc, const wxSize& cs);
+    // Writes the rows of the page from `first` (0 is the top row) up to `last`, excluded.
+    void PaintRows(wxDC& dc, int first, int last, const wxSize& cs, const wxColour& background);
+    void MeasureRows(CTextPen& pen, int first, int last);
+    // Writes a row's cells one by one and measures what that needs.
+    void DrawRow(CTextPen& pen, int row, int top, const wxColour& background);
     int NoteExtent(int x, int width);
 
     wxFont m_font;
@@ -168,6 +173,10 @@ private:
     static constexpr int kRowPaintInterval = 40; // ms
     wxTimer m_timerRowPaint;
     int m_nPendingRow = INT_MAX;
+    // Scratch space of the paint, reused from one paint to the next.
+    std::vector<std::string> m_paintText;
+    std::vector<int> m_paintLine;
+    std::vector<int> m_paintRows;
     // Fractional wheel rotation carried over between wheel events.
     int m_nWheelRest = 0;
     // Reused for converting inserted text, so an append allocates nothing once warm.
