@@ -1,7 +1,9 @@
 #include "controls/MessageLogCtrl.h"
 
 #include <wx/dcbuffer.h>
+#include <wx/dcmemory.h>
 #include <wx/graphics.h>
+#include <wx/image.h>
 #include <wx/renderer.h>
 #include <wx/settings.h>
 
@@ -150,6 +152,7 @@ void CMessageLogCtrl::InsertColumn(const wxString& title, int width, int positio
     const int count = GetColumnCount();
     position = std::clamp(position, 0, count);
     m_columns.insert(m_columns.begin() + position, column);
+    m_header = wxBitmap();
     m_rows.ClearFlags(); // the cells of every row now fall elsewhere
     if (!GetHandle())
         return;
@@ -708,24 +711,49 @@ void CMessageLogCtrl::OnPaint(wxPaintEvent&)
 
 void CMessageLogCtrl::PaintHeader(wxDC& dc, const wxSize& cs)
 {
-    wxRendererNative& renderer = wxRendererNative::Get();
-    dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
-    dc.SetTextBackground(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE));
-    dc.SetTextForeground(*wxBLACK);
-    for (const LOGCOLUMN& column : m_columns)
-    {
-        const int left = column.rcHeader.left - m_nHScrollPos;
-        const wxRect face(left, column.rcHeader.top, column.rcHeader.right - left,
-                          column.rcHeader.bottom - column.rcHeader.top);
-        if (face.width > 0 && face.height > 0)
-            renderer.DrawPushButton(this, dc, face, 0);
-        dc.DrawText(column.title, left + 3, column.rcHeader.top + 1);
-    }
+    const wxColour face = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE);
     if (m_columns.empty())
     {
         dc.SetBrush(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW)));
         dc.DrawRectangle(0, 0, cs.x, kHeaderHeight);
+        return;
     }
+    // The themed button faces take over a millisecond to draw, and any change to a
+    // scroll bar repaints the whole control: they are drawn once for each layout, width
+    // and horizontal position into a transparent bitmap, which then goes over whatever
+    // the faces would have been drawn on. Text looks different drawn into a bitmap, so
+    // the titles are always written here.
+    if (cs.x > 0 && (!m_header.IsOk() || m_nHeaderWidth != cs.x ||
+                     m_nHeaderScroll != m_nHScrollPos || m_headerFace != face))
+    {
+        wxImage clear(cs.x, kHeaderHeight);
+        clear.InitAlpha();
+        std::memset(clear.GetAlpha(), 0, static_cast<size_t>(cs.x) * kHeaderHeight);
+        m_header = wxBitmap(clear);
+        wxMemoryDC mdc(m_header);
+        wxRendererNative& renderer = wxRendererNative::Get();
+        for (const LOGCOLUMN& column : m_columns)
+        {
+            const int left = column.rcHeader.left - m_nHScrollPos;
+            const wxRect rc(left, column.rcHeader.top, column.rcHeader.right - left,
+                            column.rcHeader.bottom - column.rcHeader.top);
+            if (rc.width > 0 && rc.height > 0)
+                renderer.DrawPushButton(this, mdc, rc, 0);
+        }
+        mdc.SelectObject(wxNullBitmap);
+        m_nHeaderWidth = cs.x;
+        m_nHeaderScroll = m_nHScrollPos;
+        m_headerFace = face;
+    }
+    if (m_header.IsOk())
+        dc.DrawBitmap(m_header, 0, 0, true);
+
+    dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
+    dc.SetTextBackground(face);
+    dc.SetTextForeground(*wxBLACK);
+    for (const LOGCOLUMN& column : m_columns)
+        dc.DrawText(column.title, column.rcHeader.left - m_nHScrollPos + 3,
+                    column.rcHeader.top + 1);
 }
 
 namespace

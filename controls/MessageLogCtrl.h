@@ -1,5 +1,6 @@
 #pragma once
 
+#include <wx/bitmap.h>
 #include <wx/colour.h>
 #include <wx/font.h>
 #include <wx/gdicmn.h>
@@ -173,6 +174,11 @@ private:
     static constexpr int kRowPaintInterval = 40; // ms
     wxTimer m_timerRowPaint;
     int m_nPendingRow = INT_MAX;
+    // The header's button faces as last drawn, and what they were drawn for.
+    wxBitmap m_header;
+    int m_nHeaderWidth = 0;
+    int m_nHeaderScroll = 0;
+    wxColour m_headerFace;
     // Scratch space of the paint, reused from one paint to the next.
     std::vector<std::string> m_paintText;
     std::vector<int> m_paintLine;
