@@ -362,19 +362,22 @@ void CMessageLogCtrl::InvalidateRowsFrom(int row)
 
 void CMessageLogCtrl::ShowInsertedRow(int row)
 {
-    // A capture appends hundreds of rows a second and each one moves the view. A new
-    // scroll range makes the toolkit redraw the whole control, so a page of text would
-    // be laid out at every frame and hold a core. The first row after a pause shows at
-    // once; the rest of a burst reaches the screen and the scroll bar at most once per
-    // kRowPaintInterval. The control's own state is always current.
+    // A capture appends hundreds of rows a second and each one moves the view. Any
+    // change to a scroll bar makes the toolkit lay the window out again and redraw the
+    // whole control, so a page of text would be laid out at every frame and hold a core.
+    // The first row after a pause shows at once; the rest of a burst reaches the screen
+    // and the scroll bar once per interval, which doubles while rows keep coming: a
+    // sustained stream costs a few paints a second. The control's own state is always
+    // current.
     if (m_timerRowPaint.IsRunning())
     {
         m_nPendingRow = std::min(m_nPendingRow, row);
         return;
     }
+    m_nRowPaintInterval = kRowPaintInterval;
     UpdateScrollBars();
     InvalidateRowsFrom(row);
-    m_timerRowPaint.StartOnce(kRowPaintInterval);
+    m_timerRowPaint.StartOnce(m_nRowPaintInterval);
 }
 
 void CMessageLogCtrl::OnRowPaintTimer(wxTimerEvent&)
@@ -384,7 +387,8 @@ void CMessageLogCtrl::OnRowPaintTimer(wxTimerEvent&)
     UpdateScrollBars();
     InvalidateRowsFrom(m_nPendingRow);
     m_nPendingRow = INT_MAX;
-    m_timerRowPaint.StartOnce(kRowPaintInterval);
+    m_nRowPaintInterval = std::min(2 * m_nRowPaintInterval, kRowPaintIntervalMax);
+    m_timerRowPaint.StartOnce(m_nRowPaintInterval);
 }
 
 bool CMessageLogCtrl::IsInRowsRect(const wxPoint& pt) const

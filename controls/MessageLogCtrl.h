@@ -74,8 +74,9 @@ public:
     // index. Cells are separated by TAB; the text is kept exactly as given, up to a NUL.
     // Once the index exceeds the page, the view moves so the new row is the last whole
     // row of the page. Returns -1 only when memory for the row cannot be had.
-    // The control's state changes at once; during a burst of rows the screen and the
-    // scroll bar follow at most every 40 ms.
+    // The control's state changes at once. The first row after a pause shows at once;
+    // while rows keep coming the screen and the scroll bar follow at growing intervals,
+    // up to a few times a second.
     int InsertRow(const wxString& text, int position);
     // The same for UTF-8 text; avoids a conversion when the caller already holds bytes.
     int InsertRow(const char* text, int position);
@@ -170,10 +171,13 @@ private:
     };
     ScrollBarState m_vBar, m_hBar;
     // Repaint and scroll-bar update for inserted rows: at most one per interval while
-    // rows keep coming; m_nPendingRow is the first row waiting, INT_MAX when none.
-    static constexpr int kRowPaintInterval = 40; // ms
+    // rows keep coming, the interval doubling up to the longest while they do;
+    // m_nPendingRow is the first row waiting, INT_MAX when none.
+    static constexpr int kRowPaintInterval = 40;     // ms
+    static constexpr int kRowPaintIntervalMax = 320; // ms
     wxTimer m_timerRowPaint;
     int m_nPendingRow = INT_MAX;
+    int m_nRowPaintInterval = kRowPaintInterval;
     // The header's button faces as last drawn, and what they were drawn for.
     wxBitmap m_header;
     int m_nHeaderWidth = 0;
