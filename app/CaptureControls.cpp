@@ -114,5 +114,10 @@ void CTessarinDlg::OnTimer(int nIDEvent)
         UpdateStatusBar();
         // New nodes of a burst that ended wait for no further line.
         FlushNodeList();
+        // A copy of the Node List holding entries the list has lost would keep their
+        // nodes out (UpdateNodeList compares sizes only on a miss); emptied, it is made
+        // again at the next received line.
+        if (m_nodeList && m_nodeKeys.size() != m_nodeList->GetCount() + m_pendingNodes.size())
+            m_nodeKeys.clear();
     }
 }

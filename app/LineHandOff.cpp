@@ -68,14 +68,9 @@ void CTessarinDlg::UpdateNodeList(const char* szLine)
 
     // The prefix test runs for every received line, so it looks in a lower-case copy of
     // the entries (those listed and those waiting) rather than asking the toolkit for each
-    // entry's text. A copy that no longer matches the list in size is made again.
-    if (m_nodeKeys.size() != m_nodeList->GetCount() + m_pendingNodes.size()) {
-        m_nodeKeys.clear();
-        for (unsigned i = 0; i < m_nodeList->GetCount(); ++i)
-            m_nodeKeys.insert(Lowered(m_nodeList->GetString(i).utf8_string()));
-        for (const std::string& pending : m_pendingNodes)
-            m_nodeKeys.insert(Lowered(pending));
-    }
+    // entry's text. A copy that no longer matches the list in size is made again; even the
+    // list's size costs more than the rest of a line, so it is compared only when the
+    // copy lacks the address, and at every status tick (OnTimer).
     char key[CDataBuffer::SLOT_SIZE];
     const size_t keyLength = address.size();
     for (size_t i = 0; i < keyLength; ++i)
@@ -83,9 +78,21 @@ void CTessarinDlg::UpdateNodeList(const char* szLine)
     const std::string_view lowered(key, keyLength);
     // In sorted order, the first text not below the prefix is the one to start with it
     // if any does.
-    const auto found = m_nodeKeys.lower_bound(lowered);
-    if (found != m_nodeKeys.end() && std::string_view(*found).substr(0, keyLength) == lowered)
+    auto listed = [&] {
+        const auto found = m_nodeKeys.lower_bound(lowered);
+        return found != m_nodeKeys.end() && std::string_view(*found).substr(0, keyLength) == lowered;
+    };
+    if (listed())
         return;   // the first kind seen for an address stays
+    if (m_nodeKeys.size() != m_nodeList->GetCount() + m_pendingNodes.size()) {
+        m_nodeKeys.clear();
+        for (unsigned i = 0; i < m_nodeList->GetCount(); ++i)
+            m_nodeKeys.insert(Lowered(m_nodeList->GetString(i).utf8_string()));
+        for (const std::string& pending : m_pendingNodes)
+            m_nodeKeys.insert(Lowered(pending));
+        if (listed())
+            return;
+    }
 
     while (IsTabOrSpace(*p))
         ++p;
