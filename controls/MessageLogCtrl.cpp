@@ -1,6 +1,7 @@
 #include "controls/MessageLogCtrl.h"
 
 #include <wx/dcbuffer.h>
+#include <wx/dcclient.h>
 #include <wx/dcmemory.h>
 #include <wx/graphics.h>
 #include <wx/image.h>
@@ -384,6 +385,7 @@ void CMessageLogCtrl::OnRowPaintTimer(wxTimerEvent&)
 {
     if (m_nPendingRow == INT_MAX)
         return; // the burst is over
+    MeasurePage();
     UpdateScrollBars();
     InvalidateRowsFrom(m_nPendingRow);
     m_nPendingRow = INT_MAX;
@@ -790,6 +792,23 @@ void AddLine(std::string& column, int& firstLine, int& lastLine, int line, const
     lastLine = line;
 }
 } // namespace
+
+void CMessageLogCtrl::MeasurePage()
+{
+    // The rows the coming paint will show are measured here, apart from the paint, so
+    // that neither holds the event loop for long. A control that is not on screen
+    // leaves it to the paint: rows are measured once they are shown.
+    if (!IsShownOnScreen())
+        return;
+    const int drawn = std::max(0, std::min(GetRowCount() - m_nTopRow, m_nRowsPerPage + 1));
+    if (drawn == 0)
+        return;
+    wxClientDC dc(this);
+    dc.SetFont(m_font);
+    CTextPen pen(dc, m_font);
+    pen.SetColour(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT));
+    MeasureRows(pen, 0, drawn);
+}
 
 void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
                                 const wxColour& background)

@@ -147,6 +147,7 @@ private:
     // Writes the rows of the page from `first` (0 is the top row) up to `last`, excluded.
     void PaintRows(wxDC& dc, int first, int last, const wxSize& cs, const wxColour& background);
     void MeasureRows(CTextPen& pen, int first, int last);
+    void MeasurePage();
     // Writes a row's cells one by one and measures what that needs.
     void DrawRow(CTextPen& pen, int row, int top, const wxColour& background);
     int NoteExtent(int x, int width);
