@@ -123,14 +123,16 @@ void CTessarinDlg::FlushNodeList()
 {
     if (m_pendingNodes.empty() || !m_nodeList)
         return;
-    // A sorted insertion costs tens of microseconds: a backlog of thousands goes in a few
-    // milliseconds at a time, so that the window keeps answering meanwhile.
+    // A sorted insertion costs tens of microseconds, and GTK measures each new entry after
+    // this returns: a backlog of thousands goes in a few milliseconds and a few dozen
+    // entries at a time, so that the window keeps answering meanwhile.
     constexpr std::chrono::milliseconds kBudget{3};
+    constexpr size_t kMostPerFlush = 64;
     constexpr std::chrono::milliseconds kBacklogInterval{20};
     const auto start = std::chrono::steady_clock::now();
     size_t done = 0;
     m_nodeList->Freeze();
-    while (done < m_pendingNodes.size()) {
+    while (done < m_pendingNodes.size() && done < kMostPerFlush) {
         const std::string& entry = m_pendingNodes[done++];
         const int index = m_nodeList->Append(wxString::FromUTF8(entry.c_str()));
         if (index != wxNOT_FOUND) {
