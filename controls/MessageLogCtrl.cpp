@@ -732,10 +732,13 @@ void CMessageLogCtrl::PaintHeader(wxDC& dc, const wxSize& cs)
     if (cs.x > 0 && (!m_header.IsOk() || m_nHeaderWidth != cs.x ||
                      m_nHeaderScroll != m_nHScrollPos || m_headerFace != face))
     {
-        wxImage clear(cs.x, kHeaderHeight);
+        // In physical pixels, so that a high-DPI screen gets sharp faces.
+        const double scale = GetContentScaleFactor();
+        wxImage clear(wxRound(cs.x * scale), wxRound(kHeaderHeight * scale));
         clear.InitAlpha();
-        std::memset(clear.GetAlpha(), 0, static_cast<size_t>(cs.x) * kHeaderHeight);
-        m_header = wxBitmap(clear);
+        std::memset(clear.GetAlpha(), 0,
+                    static_cast<size_t>(clear.GetWidth()) * static_cast<size_t>(clear.GetHeight()));
+        m_header = wxBitmap(clear, -1, scale);
         wxMemoryDC mdc(m_header);
         wxRendererNative& renderer = wxRendererNative::Get();
         for (const LOGCOLUMN& column : m_columns)
