@@ -150,7 +150,7 @@ public:
     // With probe false only the check runs: a 1 ms timer costs CPU of its own.
     void Run(bool probe)
     {
-        m_last = Clock::now();
+        m_last = m_start = Clock::now();
         if (probe)
             m_tick.Start(1);
         m_check.Start(50);
@@ -163,6 +163,9 @@ public:
     }
 
     double MaxGapMs() const { return m_maxGap * 1e3; }
+    // The same once the run is a second old: the start of a capture has one-off work
+    // (first paints, scroll bars appearing, the first nodes) that this leaves out.
+    double MaxSettledGapMs() const { return m_maxSettledGap * 1e3; }
     // Share of the run's gaps above 5 ms.
     long GapsOver5Ms() const { return m_nOver5; }
     long Ticks() const { return m_nTicks; }
@@ -174,6 +177,8 @@ private:
         const double gap = Seconds(now - m_last);
         m_last = now;
         m_maxGap = std::max(m_maxGap, gap);
+        if (Seconds(now - m_start) > 1.0)
+            m_maxSettledGap = std::max(m_maxSettledGap, gap);
         if (gap > 0.005)
             ++m_nOver5;
         ++m_nTicks;
@@ -187,8 +192,9 @@ private:
     std::function<bool()> m_done;
     wxTimer m_tick, m_check;
     wxGUIEventLoop* m_pLoop = nullptr;
-    Clock::time_point m_last;
+    Clock::time_point m_last, m_start;
     double m_maxGap = 0;
+    double m_maxSettledGap = 0;
     long m_nOver5 = 0;
     long m_nTicks = 0;
 };
@@ -202,6 +208,7 @@ struct RunResult {
     double cpuSeconds = 0;
     double windowCpuSeconds = 0;
     double maxGapMs = 0;
+    double maxSettledGapMs = 0;
     long gapsOver5 = 0;
     long ticks = 0;
     long rssBefore = 0, rssAfter = 0;
@@ -297,6 +304,7 @@ RunResult Capture(const std::string& folder, long frames, long rate, bool probeL
     r.announced = link.GetLineCounter();
     r.bytes = sim.Written();
     r.maxGapMs = probe.MaxGapMs();
+    r.maxSettledGapMs = probe.MaxSettledGapMs();
     r.gapsOver5 = probe.GapsOver5Ms();
     r.ticks = probe.Ticks();
     r.rssAfter = ResidentBytes();
@@ -316,8 +324,9 @@ void Print(const char* title, const RunResult& r)
                 r.rows, r.logged, r.seconds, r.seconds > 0 ? static_cast<double>(r.rows) / r.seconds : 0.0,
                 lost);
     if (r.ticks > 0)
-        std::printf("  event loop: longest gap %.1f ms, %ld of %ld 1-ms ticks late by over 5 ms\n", r.maxGapMs,
-                    r.gapsOver5, r.ticks);
+        std::printf("  event loop: longest gap %.1f ms (%.1f ms after the first second), %ld of %ld 1-ms ticks "
+                    "late by over 5 ms\n",
+                    r.maxGapMs, r.maxSettledGapMs, r.gapsOver5, r.ticks);
     const double perRow = r.rows > 0 ? 1e6 / static_cast<double>(r.rows) : 0.0;
     std::printf("  CPU: window thread %.1f %% of a core (%.1f us per row), whole process %.1f %% (%.1f us per row)\n",
                 r.seconds > 0 ? 100.0 * r.windowCpuSeconds / r.seconds : 0.0, r.windowCpuSeconds * perRow,
