@@ -20,7 +20,7 @@
 #include <cstring>
 
 #include "app/AboutDlg.h"
-#include "app/TessarinSettings.h"
+#include "app/settings/TessarinSettings.h"
 #include "res/Resources.h"
 
 wxBEGIN_EVENT_TABLE(CTessarinDlg, wxFrame)

@@ -17,33 +17,23 @@ endif()
 set(THREADS_PREFER_PTHREAD_FLAG ON)
 find_package(Threads REQUIRED)
 
-# tessarin_add_test(<name> LABEL core|gui SOURCES ... LIBS ...)
-# core tests need no display; gui tests run under one Xvfb display and share a lock,
-# since they share one pointer and keyboard focus.
-function(tessarin_add_test name)
-  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
-  if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 120)
-  endif()
-  if(CMAKE_CROSSCOMPILING AND T_LABEL STREQUAL "gui")
-    return()   # the cross build has no window toolkit
-  endif()
-  add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock Threads::Threads)
-  if(T_LABEL STREQUAL "gui")
-    target_link_libraries(${name} PRIVATE GTest::gtest)
-  else()
-    target_link_libraries(${name} PRIVATE GTest::gtest_main)
-  endif()
-  set(props LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})
+# tessarin_test_executable(<name> LABEL core|gui MAIN <source of main()> LIBS ...)
+# One test executable; its folders add their sources with target_sources. core tests
+# need no display; gui tests run under one Xvfb display and share a lock, since they
+# share one pointer and keyboard focus.
+function(tessarin_test_executable name)
+  cmake_parse_arguments(T "" "LABEL;MAIN" "LIBS" ${ARGN})
+  add_executable(${name} ${T_MAIN})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest Threads::Threads)
+  set(props LABELS ${T_LABEL} TIMEOUT 120)
   if(T_LABEL STREQUAL "gui")
     list(APPEND props RESOURCE_LOCK display ENVIRONMENT "GTK_OVERLAY_SCROLLING=0;NO_AT_BRIDGE=1")
   endif()
   if(CMAKE_CROSSCOMPILING)
     # Under Wine the test list comes from a run of the binary; discovery would need it
-    # at build time, so each binary is one test.
+    # at build time, so the binary is one test.
     add_test(NAME ${name} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
-    set_tests_properties(${name} PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})
+    set_tests_properties(${name} PROPERTIES LABELS ${T_LABEL} TIMEOUT 900)
   else()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
   endif()

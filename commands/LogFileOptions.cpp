@@ -5,7 +5,7 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
-#include "app/TessarinSettings.h"
+#include "app/settings/TessarinSettings.h"
 #include "res/Resources.h"
 
 namespace {

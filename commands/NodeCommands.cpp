@@ -2,7 +2,7 @@
 
 #include <wx/checkbox.h>
 
-#include "app/TessarinSettings.h"
+#include "app/settings/TessarinSettings.h"
 #include "commands/DestAddrDlg.h"
 #include "commands/MsgParamDlg.h"
 #include "link/DongleMessage.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/faults/Proofs.h"
+#include "bench/faults/Proofs.h"
 
 using namespace faultrig;
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/faults/Proofs.h"
+#include "bench/faults/Proofs.h"
 
 using namespace faultrig;
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/faults/SettingsProofs.h"
+#include "bench/faults/SettingsProofs.h"
 
 using namespace faultrig;
 

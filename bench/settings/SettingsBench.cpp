@@ -2,7 +2,7 @@
 // saved), of a save (flushed to disk), and the hive text's parse and write speed.
 // Runs in a temporary XDG_CONFIG_HOME, never the user's own.
 
-#include "app/TessarinSettings.h"
+#include "app/settings/TessarinSettings.h"
 #include "platform/RegistryHive.h"
 
 #include <chrono>

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/faults/Proofs.h"
+#include "bench/faults/Proofs.h"
 
 using namespace faultrig;
 

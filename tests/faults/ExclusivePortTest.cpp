@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 #include "tests/e2e/E2eSupport.h"
-#include "tests/faults/Proofs.h"
+#include "bench/faults/Proofs.h"
 
 using namespace faultrig;
 

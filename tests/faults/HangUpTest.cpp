@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/faults/Proofs.h"
+#include "bench/faults/Proofs.h"
 
 using namespace faultrig;
 

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/faults/SettingsProofs.h"
+#include "bench/faults/SettingsProofs.h"
 
 using namespace faultrig;
 

@@ -6,7 +6,7 @@
 
 #include "app/TessarinDlg.h"
 #include "res/Resources.h"
-#include "tests/faults/FaultRig.h"
+#include "bench/faults/FaultRig.h"
 #include "tests/support/GuiTesting.h"
 
 using namespace faultrig;

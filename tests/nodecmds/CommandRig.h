@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/TessarinDlg.h"
-#include "app/TessarinSettings.h"
+#include "app/settings/TessarinSettings.h"
 
 using Texts = std::vector<std::string>;
 

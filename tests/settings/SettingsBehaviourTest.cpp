@@ -2,8 +2,8 @@
 // alone: these bodies build for Windows too and must pass there against the real
 // registry, unchanged.
 
-#include "app/RegistryKey.h"
-#include "app/TessarinSettings.h"
+#include "app/settings/RegistryKey.h"
+#include "app/settings/TessarinSettings.h"
 #include "platform/Registry.h"
 #include "tests/settings/TestStore.h"
 

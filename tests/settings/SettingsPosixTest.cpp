@@ -2,7 +2,7 @@
 // editor, damaged and odd files, unwritable folders and full disks. Killed and
 // concurrent saves are proven under tests/faults.
 
-#include "app/TessarinSettings.h"
+#include "app/settings/TessarinSettings.h"
 #include "platform/RegistryHive.h"
 #include "tests/settings/TestStore.h"
 

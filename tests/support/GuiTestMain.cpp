@@ -6,11 +6,10 @@
 
 #include <wx/init.h>
 
+#include "tests/support/TestSupport.h"
+
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <system_error>
 
 namespace {
 
@@ -40,17 +39,7 @@ int main(int argc, char** argv)
     if (testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
 
-    char scratch[] = "/tmp/tessarin-gui-XXXXXX";
-    if (!mkdtemp(scratch)) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::string devices = std::string(scratch) + "/dev";
-    std::error_code ec;
-    std::filesystem::create_directory(devices, ec);
-    for (const char* var : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        setenv(var, scratch, 1);
-    setenv("TESSARIN_DEVICE_DIR", devices.c_str(), 1);
+    PrivateRoot();
     // No desktop settings daemon here: the file chooser keeps its settings in memory.
     setenv("GSETTINGS_BACKEND", "memory", 1);
 
@@ -72,6 +61,6 @@ int main(int argc, char** argv)
     }
 
     wxEntryCleanup();
-    std::filesystem::remove_all(scratch, ec);   // a leftover scratch folder harms nothing
+    RemovePrivateRoot();
     return rc;
 }

@@ -11,7 +11,7 @@
 
 #include <windows.h>
 
-#include "app/RegistryKey.h"
+#include "app/settings/RegistryKey.h"
 #include "tests/windows/HiveValues.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/TessarinSettings.h"
+#include "app/settings/TessarinSettings.h"
 
 struct HiveTestDword {
     const char* name;

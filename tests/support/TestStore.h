@@ -1,7 +1,7 @@
 #pragma once
 // A settings location of the test's own, so that no test meets the user's settings or
-// another test's. POSIX: a fresh XDG_CONFIG_HOME in the temporary folder, with the
-// usual key path. Windows: a fresh key under HKEY_CURRENT_USER, deleted afterwards.
+// another test's. POSIX: a fresh XDG_CONFIG_HOME with the usual key path. Windows: a
+// fresh key under HKEY_CURRENT_USER, deleted afterwards.
 
 #include <string>
 
@@ -22,3 +22,6 @@ private:
     std::string m_strTop;
     std::string m_strFolder;
 };
+
+// Sets an environment variable of this process.
+void SetTestVariable(const char* name, const std::string& value);

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "app/TessarinSettings.h"
+#include "app/settings/TessarinSettings.h"
 #include "platform/Registry.h"
 #include "platform/RegistryHive.h"
-#include "tests/faults/FaultRig.h"
+#include "bench/faults/FaultRig.h"
 
 namespace faultrig {
 

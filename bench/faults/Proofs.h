@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "link/DongleLink.h"
-#include "tests/faults/FaultRig.h"
+#include "bench/faults/FaultRig.h"
 
 namespace faultrig {
 

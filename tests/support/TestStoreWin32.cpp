@@ -1,8 +1,9 @@
-#include "tests/settings/TestStore.h"
+#include "tests/support/TestStore.h"
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 const char kTestParent[] = "Software\\Varnolt\\TessarinTest";
@@ -23,4 +24,9 @@ CTestStore::~CTestStore()
     // Test keys are scratch; one left behind harms nothing.
     (void)RegDeleteTreeA(HKEY_CURRENT_USER, m_strKeyPath.c_str());
     (void)RegDeleteKeyA(HKEY_CURRENT_USER, kTestParent);   // fails while other runs use it
+}
+
+void SetTestVariable(const char* name, const std::string& value)
+{
+    _putenv_s(name, value.c_str());
 }

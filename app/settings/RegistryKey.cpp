@@ -1,4 +1,4 @@
-#include "app/RegistryKey.h"
+#include "app/settings/RegistryKey.h"
 
 CRegistryKey::~CRegistryKey()
 {

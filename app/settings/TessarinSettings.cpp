@@ -1,6 +1,6 @@
-#include "app/TessarinSettings.h"
+#include "app/settings/TessarinSettings.h"
 
-#include "app/RegistryKey.h"
+#include "app/settings/RegistryKey.h"
 
 #include <cstring>
 

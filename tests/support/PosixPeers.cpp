@@ -1,0 +1,242 @@
+#include "tests/support/PosixPeers.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <pty.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <grp.h>
+#include <unistd.h>
+
+using Clock = std::chrono::steady_clock;
+
+CPtyPeer::CPtyPeer(const char* comName) : m_strComName(comName)
+{
+    int slave = -1;
+    char name[128];
+    if (openpty(&m_nMaster, &slave, name, nullptr, nullptr) != 0) {
+        ADD_FAILURE() << "openpty failed";
+        return;
+    }
+    close(slave);   // the device stays while our side is open
+    m_strSlave = name;
+    LinkComName(m_strComName, m_strSlave);
+}
+
+CPtyPeer::~CPtyPeer()
+{
+    HangUp();
+    UnlinkComName(m_strComName);
+}
+
+bool CPtyPeer::Send(const Bytes& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(m_nMaster, bytes.data() + done, bytes.size() - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n < 0 && errno != EINTR && errno != EAGAIN)
+            return false;
+    }
+    return true;
+}
+
+Bytes CPtyPeer::Receive(size_t want, int timeoutMs)
+{
+    Bytes got(want);
+    size_t have = 0;
+    const auto start = Clock::now();
+    for (long long left = timeoutMs; have < want && left > 0; left = timeoutMs - MsSince(start)) {
+        pollfd pfd = {m_nMaster, POLLIN, 0};
+        if (poll(&pfd, 1, static_cast<int>(left)) <= 0)
+            continue;
+        const ssize_t n = read(m_nMaster, &got[have], want - have);
+        if (n <= 0)
+            break;
+        have += static_cast<size_t>(n);
+    }
+    got.resize(have);
+    return got;
+}
+
+Bytes CPtyPeer::ReceiveAll(int timeoutMs, int quietMs)
+{
+    Bytes got;
+    pollfd pfd = {m_nMaster, POLLIN, 0};
+    while (poll(&pfd, 1, got.empty() ? timeoutMs : quietMs) > 0 && (pfd.revents & POLLIN)) {
+        uint8_t chunk[512];
+        const ssize_t n = read(m_nMaster, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        got.insert(got.end(), chunk, chunk + n);
+    }
+    return got;
+}
+
+void CPtyPeer::HangUp()
+{
+    if (m_nMaster >= 0)
+        close(m_nMaster);
+    m_nMaster = -1;
+}
+
+namespace {
+
+// Forks a child that never outlives a test that crashed, with the given descriptors as
+// its standard input, output and error (-1 keeps its own), and runs program in it.
+pid_t Spawn(const std::string& program, const Texts& args, const std::string& cwd,
+            std::initializer_list<int> stdFds, std::initializer_list<int> closeFds)
+{
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        int target = 0;
+        for (int fd : stdFds)
+            if (int to = target++; fd >= 0)
+                dup2(fd, to);
+        for (int fd : closeFds)
+            close(fd);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int Wait(pid_t pid)
+{
+    int wstatus = 0;
+    if (waitpid(pid, &wstatus, 0) != pid)
+        return -1;
+    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : WIFSIGNALED(wstatus) ? 128 + WTERMSIG(wstatus) : -1;
+}
+
+}  // namespace
+
+const char* SimPath() { return TESSARIN_SIM_PATH; }
+const char* CapturePath() { return TESSARIN_CAPTURE_PATH; }
+
+bool CSimProcess::Start(const std::vector<std::string>& options)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return false;
+    m_pid = Spawn(SimPath(), options, "", {-1, out[1]}, {out[0], out[1]});
+    close(out[1]);
+    // Ready once its first line is out.
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    std::string first;
+    char c = 0;
+    while (m_pid > 0 && c != '\n' && Clock::now() < deadline) {
+        pollfd pfd = {out[0], POLLIN, 0};
+        if (poll(&pfd, 1, 100) > 0) {
+            if (read(out[0], &c, 1) != 1)
+                break;
+            first += c;
+        }
+    }
+    close(out[0]);
+    m_strDevice = first.substr(0, first.find(' '));
+    return c == '\n';
+}
+
+int CSimProcess::Stop()
+{
+    if (m_pid <= 0)
+        return -1;
+    kill(m_pid, SIGTERM);
+    const pid_t pid = m_pid;
+    m_pid = -1;
+    return Wait(pid);
+}
+
+void CSimProcess::Kill()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        Wait(m_pid);
+    }
+    m_pid = -1;
+}
+
+ToolResult RunProgram(const std::string& program, const Texts& args, const std::string& cwd,
+                      const std::string& input, bool keepInputOpen, double termAfterSeconds)
+{
+    ToolResult result;
+    // A program that ends before reading its input must not take the test with it.
+    signal(SIGPIPE, SIG_IGN);
+    int in[2], out[2], err[2];
+    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0)
+        return result;
+    const pid_t pid = Spawn(program, args, cwd, {in[0], out[1], err[1]}, {in[0], in[1], out[0], out[1], err[0], err[1]});
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    // The commands are short: they fit the pipe at once. A program that ended already
+    // takes none, and that is for the test to judge by its output.
+    const ssize_t written = input.empty() ? 0 : write(in[1], input.data(), input.size());
+    (void)written;
+    if (!keepInputOpen) {
+        close(in[1]);
+        in[1] = -1;
+    }
+    const auto start = Clock::now();
+    bool termSent = false;
+    int open[2] = {out[0], err[0]};
+    std::string* text[2] = {&result.out, &result.err};
+    while (open[0] >= 0 || open[1] >= 0) {
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        if (termAfterSeconds > 0 && !termSent && elapsed >= termAfterSeconds)
+            termSent = kill(pid, SIGTERM) == 0;
+        if (elapsed > 30) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        pollfd fds[2] = {{open[0], POLLIN, 0}, {open[1], POLLIN, 0}};
+        if (poll(fds, 2, 50) <= 0)
+            continue;
+        char buffer[4096];
+        for (int i = 0; i < 2; ++i) {
+            if (!fds[i].revents)
+                continue;
+            const ssize_t n = read(open[i], buffer, sizeof buffer);
+            if (n <= 0)
+                open[i] = -1;
+            else
+                text[i]->append(buffer, static_cast<size_t>(n));
+        }
+    }
+    result.status = Wait(pid);
+    for (int fd : {in[1], out[0], err[0]})
+        if (fd >= 0)
+            close(fd);
+    return result;
+}
+
+int AsOrdinaryUser(const std::function<int()>& body)
+{
+    return InChild([&] {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            return 255;
+        return body();
+    });
+}
+
+int InChild(const std::function<int()>& body, unsigned seconds)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(seconds);   // a hang ends as SIGALRM
+        _exit(body());
+    }
+    return child < 0 ? -1 : Wait(child);
+}
