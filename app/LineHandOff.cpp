@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Text.h"
+
 namespace {
 
 const char kNotAbleToRead[] = "Not able to read Data Buffer!";
@@ -18,11 +20,6 @@ bool IsTabOrSpace(char c)
 }
 
 // ASCII only: addresses and kind tags are ASCII, and no locale may change the order.
-char AsciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::string Lowered(std::string_view text)
 {
     std::string out(text);

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/Text.h"
+
 wxBEGIN_EVENT_TABLE(CMessageLogCtrl, wxWindow)
     EVT_PAINT(CMessageLogCtrl::OnPaint)
     EVT_SIZE(CMessageLogCtrl::OnSize)
@@ -38,33 +40,9 @@ const int kHeaderHeight = CMessageLogCtrl::kHeaderHeight;
 
 // Appends the UTF-8 form of text to out, up to its first NUL. Lone surrogates become
 // U+FFFD, so what is stored always converts back.
-void AppendUtf8(const wxString& text, std::string& out)
+void AppendAsUtf8(const wxString& text, std::string& out)
 {
     unsigned pendingHigh = 0;
-    auto put = [&out](unsigned cp) {
-        if (cp < 0x80)
-        {
-            out.push_back(static_cast<char>(cp));
-        }
-        else if (cp < 0x800)
-        {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-        else if (cp < 0x10000)
-        {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-        else
-        {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    };
     // Where wchar_t is 16 bits the string iterates UTF-16 units, so pairs are joined here.
     for (wxString::const_iterator it = text.begin(); it != text.end(); ++it)
     {
@@ -75,22 +53,22 @@ void AppendUtf8(const wxString& text, std::string& out)
         {
             if (cp >= 0xDC00 && cp <= 0xDFFF)
             {
-                put(0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
+                AppendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
                 pendingHigh = 0;
                 continue;
             }
-            put(0xFFFD);
+            AppendUtf8(out, 0xFFFD);
             pendingHigh = 0;
         }
         if (cp >= 0xD800 && cp <= 0xDBFF)
             pendingHigh = cp;
         else if ((cp >= 0xDC00 && cp <= 0xDFFF) || cp > 0x10FFFF)
-            put(0xFFFD);
+            AppendUtf8(out, 0xFFFD);
         else
-            put(cp);
+            AppendUtf8(out, cp);
     }
     if (pendingHigh)
-        put(0xFFFD);
+        AppendUtf8(out, 0xFFFD);
 }
 
 // Text handed in as bytes need not be UTF-8; Latin-1 shows every byte as something.
@@ -165,7 +143,7 @@ void CMessageLogCtrl::InsertColumn(const wxString& title, int width, int positio
 int CMessageLogCtrl::InsertRow(const wxString& text, int position)
 {
     m_strConvert.clear();
-    AppendUtf8(text, m_strConvert);
+    AppendAsUtf8(text, m_strConvert);
     return InsertRowBytes(m_strConvert.data(), m_strConvert.size(), position);
 }
 

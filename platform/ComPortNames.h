@@ -21,6 +21,9 @@ enum PortStatus {
 constexpr int FIRST_COM_PORT = 1;
 constexpr int LAST_COM_PORT = 29;
 
+// The port number of "COM<n>" with n in 1..29 written without leading zeros, else 0.
+int ComPortNumber(const char* comName);
+
 // The device a COM name opens, or "" when the name maps to none (anything but
 // "COM<n>" with n in 1..29 without leading zeros, e.g. "COM3 (in use)").
 std::string ComPortDevicePath(const char* comName);

@@ -1,48 +1,17 @@
 #include "platform/ComPortNames.h"
 
+#include "platform/ConfigFolder.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-// The port number of "COM<n>" with n in 1..29 written without leading zeros, else 0.
-int ComPortNumber(const char* comName)
-{
-    if (comName == nullptr || std::strncmp(comName, "COM", 3) != 0)
-        return 0;
-    const char* digits = comName + 3;
-    if (digits[0] < '1' || digits[0] > '9')
-        return 0;
-    int n = 0;
-    for (const char* p = digits; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9' || p - digits >= 2)
-            return 0;
-        n = n * 10 + (*p - '0');
-    }
-    return n >= FIRST_COM_PORT && n <= LAST_COM_PORT ? n : 0;
-}
-
-std::string HomeFolder()
-{
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/')
-        return home;
-    // No usable HOME (a service, a stripped environment): ask the user database.
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    char buffer[4096];
-    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr
-        && found->pw_dir != nullptr && found->pw_dir[0] == '/')
-        return found->pw_dir;
-    return std::string();
-}
 
 std::string DeviceFolder()
 {
@@ -65,18 +34,8 @@ int OpenRetrying(const char* path, int flags)
 
 std::string ComPortLinkFolder()
 {
-    // Only an absolute XDG_CONFIG_HOME counts, as the base-directory rules require.
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    if (config != nullptr && config[0] == '/') {
-        base = config;
-    } else {
-        const std::string home = HomeFolder();
-        if (home.empty())
-            return std::string();
-        base = home + "/.config";
-    }
-    return base + "/tessarin/ports";
+    const std::string config = TessarinConfigFolder();
+    return config.empty() ? config : config + "/ports";
 }
 
 std::string ComPortDevicePath(const char* comName)

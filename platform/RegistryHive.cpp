@@ -1,5 +1,7 @@
 #include "platform/RegistryHive.h"
 
+#include "platform/Text.h"
+
 #include <cstdio>
 
 namespace {
@@ -10,15 +12,10 @@ const char kHeader5[] = "Windows Registry Editor Version 5.00";
 // The registry editor wraps hex lists so that no line passes 80 columns.
 constexpr size_t kHexLineWidth = 76;
 
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
 bool StartsWithNoCase(const std::string& s, size_t pos, const char* prefix)
 {
     for (size_t i = 0; prefix[i]; ++i) {
-        if (pos + i >= s.size() || LowerAscii(s[pos + i]) != LowerAscii(prefix[i]))
+        if (pos + i >= s.size() || AsciiLower(s[pos + i]) != AsciiLower(prefix[i]))
             return false;
     }
     return true;
@@ -48,25 +45,6 @@ int HexDigit(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 // Returns the number of code units that could not be converted (each became U+FFFD).
@@ -252,7 +230,7 @@ bool CRegistryHive::SameName(const std::string& a, const std::string& b)
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
             return false;
     }
     return true;

@@ -1,4 +1,6 @@
 #include "platform/Registry.h"
+
+#include "platform/ConfigFolder.h"
 #include "platform/RegistryHive.h"
 
 #include <cerrno>
@@ -13,7 +15,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -94,24 +95,6 @@ RegStatus StatusFromErrno(int err)
     default:
         return TREG_WRITE_FAULT;
     }
-}
-
-std::string ConfigFolder()
-{
-    // A relative XDG_CONFIG_HOME is invalid and must be ignored.
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/')
-        return std::string(xdg) + "/tessarin";
-    const char* home = std::getenv("HOME");
-    if (home && home[0] == '/')
-        return std::string(home) + "/.config/tessarin";
-    struct passwd pw;
-    struct passwd* found = nullptr;
-    char buf[4096];
-    if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) == 0 && found && pw.pw_dir &&
-        pw.pw_dir[0] == '/')
-        return std::string(pw.pw_dir) + "/.config/tessarin";
-    return std::string();
 }
 
 std::string FolderOf(const std::string& path)
@@ -438,7 +421,7 @@ public:
 private:
     void Locate()
     {
-        std::string folder = ConfigFolder();
+        std::string folder = TessarinConfigFolder();
         if (folder == m_folder && m_bLocated)
             return;
         m_bLocated = true;
