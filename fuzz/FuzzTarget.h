@@ -1,60 +1,48 @@
 #pragma once
-// One source per fuzz target serves two builds: libFuzzer's (clang, sanitizers, a
-// failed check aborts so the fuzzer keeps the input) and the corpus replay test (g++,
-// a failed check is a test failure naming the input).
+// One source per fuzz target serves libFuzzer's build (a failed check aborts, so the
+// fuzzer keeps the input) and the suite's, where each target is a test that replays its
+// seed corpus and every input that ever made it fail (a failed check names the input).
 
-#include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 #if defined(TESSARIN_FUZZ_REPLAY)
-
 #include <gtest/gtest.h>
 
-#define TESSARIN_FUZZ_TARGET(name) int FuzzOne_##name(const uint8_t* data, size_t size)
+#include <filesystem>
+#include <fstream>
 
-#define FUZZ_CHECK(cond) \
-    do { \
-        if (!(cond)) { \
-            ADD_FAILURE() << "fuzz check failed: " #cond; \
-            return 0; \
-        } \
-    } while (0)
-
-#else
-
-#define TESSARIN_FUZZ_TARGET(name) \
-    extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-
-#define FUZZ_CHECK(cond) \
-    do { \
-        if (!(cond)) { \
-            std::fprintf(stderr, "fuzz check failed at %s:%d: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort(); \
-        } \
-    } while (0)
-
-#endif
-
-// Takes bytes off the front of a fuzz input; past its end every read gives 0.
-class CFuzzInput {
-public:
-    CFuzzInput(const uint8_t* data, size_t size) : m_pData(data), m_nSize(size) {}
-    uint8_t Byte() { return m_nPos < m_nSize ? m_pData[m_nPos++] : 0; }
-    uint32_t Word()
-    {
-        uint32_t w = 0;
-        for (int i = 0; i < 4; ++i)
-            w |= uint32_t(Byte()) << (8 * i);
-        return w;
+inline void ReplayFuzzInputs(const std::string& target, int (*run)(const uint8_t*, size_t))
+{
+    int inputs = 0;
+    for (const char* kind : {"/corpus/", "/regressions/"}) {
+        std::error_code none;   // most targets have no regressions
+        for (std::filesystem::directory_iterator it(TESSARIN_FUZZ_DIR + (kind + target), none), end; it != end; ++it, ++inputs) {
+            SCOPED_TRACE(it->path().string());
+            std::ifstream in(it->path(), std::ios::binary);
+            const std::string bytes(std::istreambuf_iterator<char>(in), {});
+            run(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        }
     }
-    const uint8_t* Rest() const { return m_pData + m_nPos; }
-    size_t RestSize() const { return m_nSize - m_nPos; }
-    void Skip(size_t n) { m_nPos = n < RestSize() ? m_nPos + n : m_nSize; }
+    EXPECT_GT(inputs, 5);
+}
+#define TESSARIN_FUZZ_TARGET(name)                                   \
+    int FuzzOne_##name(const uint8_t* data, size_t size);            \
+    TEST(FuzzReplay, name) { ReplayFuzzInputs(#name, FuzzOne_##name); } \
+    int FuzzOne_##name(const uint8_t* data, size_t size)
+#define FUZZ_FAILED(what) ADD_FAILURE() << "fuzz check failed: " what
+#else
+#include <cstdio>
+#include <cstdlib>
+#define TESSARIN_FUZZ_TARGET(name) extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+#define FUZZ_FAILED(what) (std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", __FILE__, __LINE__, what), std::abort())
+#endif
+// Returns 0 from the caller, a target or a byte source, once the failure is told.
+#define FUZZ_CHECK(cond) do { if (!(cond)) { FUZZ_FAILED(#cond); return 0; } } while (0)
 
-private:
-    const uint8_t* m_pData;
-    size_t m_nSize;
-    size_t m_nPos = 0;
+// Takes bytes off the front of an input; past its end every read gives 0.
+struct CFuzzInput {
+    const uint8_t* rest;
+    size_t left;
+    uint8_t Byte() { return left > 0 ? (--left, *rest++) : 0; }
+    uint32_t Word() { const uint8_t b[] = {Byte(), Byte(), Byte(), Byte()}; return b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24; }
 };

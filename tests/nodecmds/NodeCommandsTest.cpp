@@ -1,191 +1,227 @@
-// The six message buttons and "Show parameters" against the simulator: every frame is
-// compared byte for byte with what the simulator received.
+// The six node messages and the log-file options, from the window to the simulator's
+// record of every frame it received; dialogs answered through the modal test hook.
 
-#include "tests/nodecmds/CommandRig.h"
+#include "tests/live/LiveWindow.h"
 
-#include <wx/button.h>
-#include <wx/checkbox.h>
+#include <wx/filedlg.h>
+#include <wx/menu.h>
+#include <wx/textctrl.h>
 
-using NodeCommandsTest = CommandRig;
+#include "tests/support/TestStore.h"
 
-TEST_F(NodeCommandsTest, FirstRunSendsTheZeroDefaultsUntoldAndThenRemembersThem)
+namespace {
+
+using Edits = std::vector<std::pair<int, const char*>>;
+const char* const PARAMS = "Message Parameters";
+const char* const DEST = "Destination Address";
+
+// The parameter dialog of this title: checks what it offers, types the edits and
+// presses OK; a refused OK ends as Cancel, as a user who gives up. Without a title no
+// dialog may open.
+struct Answer : wxExpectModalBase<wxDialog, Answer> {
+    Answer(const char* title, Edits edits = {}, Edits offered = {})
+        : m_title(title), m_edits(std::move(edits)), m_offered(std::move(offered)) { m_isOptional = !title; }
+    int OnInvoked(wxDialog* dlg) const override
+    {
+        if (!m_title || dlg->GetTitle() != m_title)
+            return wxID_NONE;
+        // The form, in dialog units, holds every control.
+        EXPECT_EQ(dlg->GetClientSize(), dlg->ConvertDialogToPixels(m_title == PARAMS ? wxSize(304, 255) : wxSize(124, 66)));
+        for (wxWindow* child : dlg->GetChildren())
+            EXPECT_TRUE(wxRect(dlg->GetClientSize()).Contains(child->GetRect())) << child->GetLabel();
+        for (const auto& [id, text] : m_offered)
+            EXPECT_EQ(wxDynamicCast(dlg->FindWindow(id), wxTextCtrl)->GetValue(), text) << id;
+        for (const auto& [id, text] : m_edits)
+            wxDynamicCast(dlg->FindWindow(id), wxTextCtrl)->SetValue(text);
+        Press(dlg->FindWindow(wxID_OK));
+        return dlg->GetReturnCode() == wxID_OK ? wxID_OK : wxID_CANCEL;
+    }
+
+    const char* m_title;
+    Edits m_edits, m_offered;
+};
+
+// The log file's chooser (saving kind, asks before replacing), answered
+// with a path set as if picked, or with nothing.
+struct Chooser : wxExpectModalBase<wxFileDialog, Chooser> {
+    explicit Chooser(const wxString& path, int answer = wxID_OK) : m_path(path), m_answer(answer) {}
+    int OnInvoked(wxFileDialog* dlg) const override
+    {
+        EXPECT_EQ(dlg->GetWindowStyle() & (wxFD_SAVE | wxFD_OVERWRITE_PROMPT), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+        if (!m_path.empty()) {
+            // This toolkit's chooser reports a path only while it is on screen.
+            dlg->Show();
+            EXPECT_TRUE(PumpUntil([dlg] { return dlg->IsShownOnScreen(); }));
+            dlg->SetPath(m_path);
+            EXPECT_TRUE(PumpUntil([&] { return dlg->GetPath() == m_path; })) << dlg->GetPath();
+            dlg->Hide();
+        }
+        return m_answer;
+    }
+
+    wxString m_path;
+    int m_answer;
+};
+
+Texts Stored()
 {
-    ASSERT_TRUE(StartSimulator());
-    OpenWindow();
-    EXPECT_FALSE(m_dlg->m_showParameters->GetValue());
-    ASSERT_TRUE(StartCapture());
-
-    // Nothing stored: to 0x0000, every parameter 0, minimum reference nodes included,
-    // and no dialog checks them.
-    EXPECT_EQ(FrameOf(m_dlg->m_refConfReq), "02 00 18 07 CB 00 00 CA 17 00 00 09");
-    EXPECT_EQ(FrameOf(m_dlg->m_blindConf), "02 00 18 12 CB 00 00 CA 16 00 0B 00 00 00 00 00 00 00 00 00 00 00 16");
-
-    // The sends saved the whole record: every value exists now, as the defaults.
-    EXPECT_EQ(StoredSettings(), (Texts{"chkParam=0x0", "chkBroadcast=0x0", "destAddrRefN=0x0", "xPos=0x0",
-                                       "yPos=0x0", "destAddrBlindN=0x0", "A=0x0", "nIndex=0x0", "mode=0x0",
-                                       "collectTime=0x0", "cycleTime=0x0", "reportShortAddr=0x0",
-                                       "reportEndpoint=0x0", "minRefNodes=0x0", "appendToLogFile=0x0",
-                                       "strLogFile=Tessarin.log"}));
+    CTessarinSettings settings;
+    settings.Load();
+    return SettingsTexts(settings);
 }
 
-TEST_F(NodeCommandsTest, DialogValuesAreSentAndSavedAndTheTickOutlivesARestart)
+size_t CountLines(const std::string& file, const std::string& part)
 {
-    ASSERT_TRUE(StartSimulator());
-    OpenWindow();
-    // A real click on the check box saves its state at once.
-    Click(m_dlg->m_showParameters);
-    ASSERT_TRUE(m_dlg->m_showParameters->GetValue());
-    EXPECT_EQ(StoredSettings()[0], "chkParam=0x1");
-    ASSERT_TRUE(StartCapture());
-
-    std::string frame;
-    wxTEST_DIALOG(frame = FrameOf(m_dlg->m_refConf),
-                  wxExpectModal<CMsgParamDlg>({{1016, "1234"}, {1014, "10"}, {1015, "10,5"}}));
-    EXPECT_EQ(frame, "02 00 18 0B CB 34 12 CA 15 00 04 28 00 2A 00 27");
-    wxTEST_DIALOG(frame = FrameOf(m_dlg->m_blindConf),
-                  wxExpectModal<CMsgParamDlg>({{1017, "0203"}, {1018, "45"}, {1019, "25"}, {1020, "1"}, {1021, "20"},
-                                               {1022, "50"}, {1023, "1a2b"}, {1024, "7"}, {1025, "3"}}));
-    EXPECT_EQ(frame, "02 00 18 12 CB 03 02 CA 16 00 0B 2D 19 01 14 00 32 00 2B 1A 07 03 31");
-    // What the user types in a request's dialog replaces its kind's stored destination.
-    wxTEST_DIALOG(frame = FrameOf(m_dlg->m_refConfReq), wxExpectModal<CDestAddrDlg>({{1039, "0x0101"}}));
-    EXPECT_EQ(frame, "02 00 18 07 CB 01 01 CA 17 00 00 09");
-    wxTEST_DIALOG(frame = FrameOf(m_dlg->m_blindConfReq), wxExpectModal<CDestAddrDlg>({{1039, "202"}}));
-    EXPECT_EQ(frame, "02 00 18 07 CB 02 02 CA 18 00 00 06");
-    EXPECT_EQ(StoredSettings(), (Texts{"chkParam=0x1", "chkBroadcast=0x0", "destAddrRefN=0x101", "xPos=0x28",
-                                       "yPos=0x2A", "destAddrBlindN=0x202", "A=0x2D", "nIndex=0x19", "mode=0x1",
-                                       "collectTime=0x14", "cycleTime=0x32", "reportShortAddr=0x1A2B",
-                                       "reportEndpoint=0x7", "minRefNodes=0x3", "appendToLogFile=0x0",
-                                       "strLogFile=Tessarin.log"}));
-
-    // After a restart the box is still ticked; clearing it is saved at once too, and
-    // outlives a restart as well.
-    m_dlg->OnStopCapture();
-    Restart();
-    EXPECT_TRUE(m_dlg->m_showParameters->GetValue());
-    Click(m_dlg->m_showParameters);
-    EXPECT_EQ(StoredSettings()[0], "chkParam=0x0");
-    Restart();
-    EXPECT_FALSE(m_dlg->m_showParameters->GetValue());
+    const Texts l = ReadLines(file);
+    return size_t(std::count_if(l.begin(), l.end(), [&](auto& line) { return line.find(part) != line.npos; }));
 }
 
-TEST_F(NodeCommandsTest, APickedNodeIsEveryUnicastsDestinationUntilTheDongleIsPickedOrTheListCleared)
-{
-    StoreSettings([](CTessarinSettings& s) {
-        s.m_nDestAddrRefN = 0x0101;
-        s.m_nDestAddrBlindN = 0x0201;
-        s.m_nXPos = 40;
-        s.m_nYPos = 42;
-        s.m_nA = 45;
-        s.m_nIndex = 25;
-        s.m_nMode = 1;
-        s.m_nCollectTime = 20;
-        s.m_nCycleTime = 50;
-        s.m_nReportShortAddr = 0x1A2B;
-        s.m_nReportEndpoint = 7;
-        s.m_nMinRefNodes = 3;
-    });
-    ASSERT_TRUE(StartSimulator());
-    OpenWindow();
-    ASSERT_TRUE(StartCapture());
-    // The network answers the broadcasts and fills the Node List.
-    Click(m_dlg->m_xyRssiReq);
-    Click(m_dlg->m_blindFindReq);
-    for (const char* node : {"0x0000 COORD ", "0x0103 REF   ", "0x0202 BLIND "})
-        ASSERT_TRUE(WaitForNode(node)) << node;
+// Settings and COM links of the test's own, the simulator recording, the window.
+struct NodeCommands : testing::Test {
+    bool StartCapture()
+    {
+        Press(*m_dlg, ID_START_CAPTURE);
+        return PumpUntil([&] { return m_dlg->m_link.GetDongleInfo(nullptr, nullptr); }, 5000);
+    }
+    void Tick(bool on)
+    {
+        m_dlg->m_showParameters->SetValue(on);
+        wxCommandEvent click(wxEVT_CHECKBOX, IDC_SHOW_PARAMETERS);
+        m_dlg->m_showParameters->ProcessWindowEvent(click);
+    }
 
-    DoubleClickNode("0x0202 BLIND ");
-    ASSERT_EQ(m_dlg->m_nSelectedNode, 0x0202);
-    const std::pair<wxButton*, const char*> sends[] = {
-        {m_dlg->m_refConfReq, "02 00 18 07 CB 02 02 CA 17 00 00 09"},
-        {m_dlg->m_refConf, "02 00 18 0B CB 02 02 CA 15 00 04 28 00 2A 00 01"},
-        {m_dlg->m_blindConfReq, "02 00 18 07 CB 02 02 CA 18 00 00 06"},
-        {m_dlg->m_blindConf, "02 00 18 12 CB 02 02 CA 16 00 0B 2D 19 01 14 00 32 00 2B 1A 07 03 30"},
+    CTestStore m_store;
+    CScratchFolder m_folder{"nodecmds"};
+    const std::string m_record = m_folder / "record";
+    CSimProcess m_sim;
+    bool m_simStarted = m_sim.Start({"--com", "21", "--quiet", "--record", m_record});
+    std::unique_ptr<CTessarinDlg> m_dlg = OpenWindow(m_folder / "capture.log");
+};
+using LogFileOptions = NodeCommands;
+
+TEST_F(NodeCommands, EachMessageSendsItsFrameToThePickedOrStoredNodeAndKeepsWhatItSent)
+{
+    ASSERT_TRUE(m_simStarted && StartCapture());
+    for (const std::string& line : {LogLineAt(false, 0x0202, "BLIND_RSP"), LogLineAt(false, 0x0103, "REF_RSP")})
+        m_dlg->m_link.AddLine(line.c_str());
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_nodeList->GetCount() == 3; }));
+    const struct {
+        const char* pick;   // the Node List entry double-clicked first
+        wxButton* button;
+        const char* dialog;   // opened as "Show parameters" is ticked (from the third on)
+        Edits edits, offered;
+        const char *caption, *refusal;   // the box of a refused edit
+        const char* frame;
+    } cases[] = {
+        {nullptr, m_dlg->m_refConfReq, nullptr, {}, {}, nullptr, nullptr, "02 00 18 07 CB 00 00 CA 17 00 00 09"},
+        {nullptr, m_dlg->m_blindConf, nullptr, {}, {}, nullptr, nullptr,
+         "02 00 18 12 CB 00 00 CA 16 00 0B 00 00 00 00 00 00 00 00 00 00 00 16"},
+        {nullptr, m_dlg->m_refConf, PARAMS, {{1016, "1234"}, {1014, "10"}, {1015, "10,5"}}, {}, nullptr, nullptr,
+         "02 00 18 0B CB 34 12 CA 15 00 04 28 00 2A 00 27"},
+        {nullptr, m_dlg->m_blindConf, PARAMS,
+         {{1017, "0203"}, {1018, "45"}, {1019, "25"}, {1020, "1"}, {1021, "20"}, {1022, "50"}, {1023, "1a2b"},
+          {1024, "7"}, {1025, "3"}}, {}, nullptr, nullptr,
+         "02 00 18 12 CB 03 02 CA 16 00 0B 2D 19 01 14 00 32 00 2B 1A 07 03 31"},
+        {nullptr, m_dlg->m_refConfReq, DEST, {{1039, "0x0101"}}, {}, nullptr, nullptr, "02 00 18 07 CB 01 01 CA 17 00 00 09"},
+        {nullptr, m_dlg->m_blindConfReq, DEST, {{1039, "202"}}, {}, nullptr, nullptr, "02 00 18 07 CB 02 02 CA 18 00 00 06"},
+        {nullptr, m_dlg->m_xyRssiReq, nullptr, {}, {}, nullptr, nullptr, "02 00 18 07 CB FF FF CA 11 00 00 0F"},
+        {"0x0103", m_dlg->m_refConfReq, DEST, {}, {{1039, "0103"}}, nullptr, nullptr, "02 00 18 07 CB 03 01 CA 17 00 00 0B"},
+        {"0x0202", m_dlg->m_refConf, PARAMS, {}, {{1016, "0202"}, {1014, "10.00"}}, nullptr, nullptr,
+         "02 00 18 0B CB 02 02 CA 15 00 04 28 00 2A 00 01"},
+        {nullptr, m_dlg->m_blindFindReq, nullptr, {}, {}, nullptr, nullptr, "02 00 18 07 CB FF FF CA 13 00 00 0D"},
+        // The dongle's entry carries 0: the stored destination again.
+        {"0x0000", m_dlg->m_blindConfReq, DEST, {{1039, "10000"}}, {{1039, "0202"}}, "Invalid Destination Address!",
+         "Give a hex value between 0x0000 and 0xFFFF", ""},
+        {nullptr, m_dlg->m_blindConf, PARAMS, {{1018, "1"}, {1025, "0"}}, {}, "Invalid Minimum of reference nodes!",
+         "The Minimum reference nodes should be between 1 and 8", ""},
     };
-    for (const auto& [button, frame] : sends)
-        EXPECT_EQ(FrameOf(button), frame) << button->GetLabel();
-    // A blind node's address is saved as the reference destination too, as it was sent.
-    const Texts stored = StoredSettings();
-    EXPECT_EQ(stored[2], "destAddrRefN=0x202");
-    EXPECT_EQ(stored[5], "destAddrBlindN=0x202");
-
-    DoubleClickNode("0x0103 REF   ");
-    ASSERT_EQ(m_dlg->m_nSelectedNode, 0x0103);
-    Click(m_dlg->m_showParameters);
-    // Broadcasts go to every node whatever is picked, ticked or stored, open no dialog
-    // and change no setting.
-    const Texts before = StoredSettings();
-    EXPECT_EQ(FrameOf(m_dlg->m_xyRssiReq), "02 00 18 07 CB FF FF CA 11 00 00 0F");
-    EXPECT_EQ(FrameOf(m_dlg->m_blindFindReq), "02 00 18 07 CB FF FF CA 13 00 00 0D");
-    EXPECT_EQ(StoredSettings(), before);
-
-    // With "Show parameters" the dialog offers the picked node.
-    const size_t count = Frames().size();
-    EXPECT_EQ(Offered<CDestAddrDlg>([&] { Click(m_dlg->m_refConfReq); }, {1039}, wxID_OK), Texts{"1039=0103"});
-    EXPECT_EQ(FrameAfter(count), "02 00 18 07 CB 03 01 CA 17 00 00 0B");
-    EXPECT_EQ(StoredSettings()[2], "destAddrRefN=0x103");
-
-    // The dongle's own entry carries 0: the stored destinations apply again.
-    DoubleClickNode("0x0000 COORD ");
-    EXPECT_EQ(m_dlg->m_nSelectedNode, 0);
-    EXPECT_EQ(Offered<CDestAddrDlg>([&] { Click(m_dlg->m_blindConfReq); }, {1039}), Texts{"1039=0202"});
-
-    // So they do after Clear.
-    DoubleClickNode("0x0105 REF   ");
-    ASSERT_EQ(m_dlg->m_nSelectedNode, 0x0105);
-    m_dlg->OnClearLog();
-    EXPECT_EQ(m_dlg->m_nSelectedNode, 0);
-    EXPECT_EQ(Offered<CMsgParamDlg>([&] { Click(m_dlg->m_refConf); }, {1016, 1014, 1015}),
-              (Texts{"1016=0103", "1014=10.00", "1015=10.50"}));
-    PumpFor(200);
-    EXPECT_EQ(Frames().size(), count + 1);
-}
-
-TEST_F(NodeCommandsTest, ACancelARefusedDialogOrAFailedSendSavesNothing)
-{
-    StoreSettings([this](CTessarinSettings& s) {
-        s.m_nChkParam = 1;
-        s.m_nDestAddrRefN = 0x0101;
-        s.m_nXPos = 40;
-        s.m_nYPos = 42;
-        s.m_nDestAddrBlindN = 0x0201;
-        s.m_nA = 45;
-        s.m_nMinRefNodes = 3;
-        s.m_nAppendToLogFile = 1;
-        ASSERT_TRUE(s.SetLogFile(Folder("capture.log").c_str()));
-    });
-    const Texts stored = StoredSettings();
-    ASSERT_TRUE(StartSimulator());
-    OpenWindow();
-    ASSERT_TRUE(m_dlg->m_showParameters->GetValue());
-
-    // No capture: broadcasts go nowhere and say nothing; the values typed were valid,
-    // the send fails silently, nothing is kept.
-    m_dlg->OnXyRssiReq();
-    m_dlg->OnBlindFindReq();
-    wxTEST_DIALOG(m_dlg->OnRefConf(), wxExpectModal<CMsgParamDlg>({{1016, "0105"}, {1014, "1"}, {1015, "2"}}));
-    wxTEST_DIALOG(m_dlg->OnBlindConfReq(), wxExpectModal<CDestAddrDlg>({{1039, "0203"}}));
-    EXPECT_EQ(StoredSettings(), stored);
-    EXPECT_TRUE(Frames().empty());
-
-    ASSERT_TRUE(StartCapture());
-    const size_t count = Frames().size();
-    wxTEST_DIALOG(Click(m_dlg->m_refConf), wxExpectModal<CMsgParamDlg>({{1016, "0105"}}, wxID_CANCEL));
-    wxTEST_DIALOG(Click(m_dlg->m_blindConfReq), wxExpectModal<CDestAddrDlg>({{1039, "0203"}}, wxID_CANCEL));
-    // A value the dialog refuses, and a user who then gives up.
-    wxTEST_DIALOG(Click(m_dlg->m_blindConf), wxExpectModal<CMsgParamDlg>({{1025, "0"}}),
-                  ExpectMessageBox("Invalid Minimum of reference nodes!",
-                                   "The Minimum reference nodes should be between 1 and 8"));
-    wxTEST_DIALOG(Click(m_dlg->m_refConfReq), wxExpectModal<CDestAddrDlg>({{1039, "10000"}}),
-                  ExpectMessageBox("Invalid Destination Address!", "Give a hex value between 0x0000 and 0xFFFF"));
-    PumpFor(300);
-    EXPECT_EQ(Frames().size(), count);
-    EXPECT_EQ(StoredSettings(), stored);
-
-    // The dongle unplugged mid-capture: the frame cannot be written and the values typed
-    // are lost.
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        c.pick ? PickNode(*m_dlg, c.pick) : void();
+        Tick(&c - cases >= 2);
+        const size_t count = ReadLines(m_record).size();
+        const ExpectMessageBox box(c.caption ? c.caption : "", c.refusal ? c.refusal : "");
+        wxTEST_DIALOG(Press(c.button), Answer(c.dialog, c.edits, c.offered), c.caption ? box : box.Optional());
+        Texts frames;
+        PumpUntil([&] { return (frames = ReadLines(m_record)).size() > count; }, 1000);
+        EXPECT_EQ(frames.size() > count ? frames[count] : "", c.frame);
+    }
+    // Each kind keeps the destination and the values it sent last, a blind node's address
+    // as the reference destination too; the tick is kept as it is made.
+    const Texts sent = {"chkParam=0x1", "chkBroadcast=0x0", "destAddrRefN=0x202", "xPos=0x28", "yPos=0x2A",
+                        "destAddrBlindN=0x202", "A=0x2D", "nIndex=0x19", "mode=0x1", "collectTime=0x14",
+                        "cycleTime=0x32", "reportShortAddr=0x1A2B", "reportEndpoint=0x7", "minRefNodes=0x3",
+                        "appendToLogFile=0x0", "strLogFile=Tessarin.log"};
+    EXPECT_EQ(Stored(), sent);
+    // Unplugged, the frame cannot be written: nothing is kept.
     m_sim.Kill();
     ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_link.IsDeviceGone(); }));
-    wxTEST_DIALOG(Click(m_dlg->m_refConf), wxExpectModal<CMsgParamDlg>({{1014, "3"}}));
-    wxTEST_DIALOG(Click(m_dlg->m_blindConf), wxExpectModal<CMsgParamDlg>({{1018, "46"}}));
-    EXPECT_EQ(StoredSettings(), stored);
+    wxTEST_DIALOG(Press(m_dlg->m_refConf), Answer(PARAMS, {{1014, "3"}}, {{1015, "10.50"}}));
+    EXPECT_EQ(Stored(), sent);
 }
+
+TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCapture)
+{
+    const std::string first = m_folder / "first.log", second = m_folder / "second.log", kept = m_folder / "kept.log";
+    ASSERT_TRUE(m_simStarted);
+    wxTEST_DIALOG(m_dlg->OnLogFile(), Chooser(first));
+    EXPECT_EQ(Stored()[15], "strLogFile=" + first);
+    ASSERT_TRUE(StartCapture());
+    // A bare name gets ".log"; the running capture keeps its file.
+    wxTEST_DIALOG(m_dlg->OnLogFile(), Chooser(m_folder / "second"));
+    EXPECT_EQ(m_dlg->m_strLogFile, second);
+    Press(m_dlg->m_xyRssiReq);
+    Press(*m_dlg, ID_STOP_CAPTURE);
+    EXPECT_EQ(CountLines(first, "XY_RSSI_REQ"), 1u);
+
+    // The log file then holds this capture's PING and those it was appended to.
+    const int item = MenuItemId(ID_APPEND_TO_LOG_FILE);
+    const auto captureWithAppend = [&](bool on, size_t pings) {
+        wxCommandEvent pick(wxEVT_MENU, item);
+        m_dlg->GetMenuBar()->IsChecked(item) != on ? m_dlg->ProcessWindowEvent(pick) : false;
+        EXPECT_EQ(Stored()[14] + (m_dlg->GetMenuBar()->IsChecked(item) ? " checked" : ""),
+                  on ? "appendToLogFile=0x1 checked" : "appendToLogFile=0x0");
+        EXPECT_TRUE(StartCapture());
+        Press(*m_dlg, ID_STOP_CAPTURE);
+        EXPECT_EQ(CountLines(second, "PING_REQUEST"), pings) << on;
+    };
+    captureWithAppend(false, 1);
+    captureWithAppend(true, 2);
+    m_dlg = OpenWindow();
+    captureWithAppend(true, 3);
+    captureWithAppend(false, 1);
+
+    // When ".log" names an existing file the user is asked first; No asks again.
+    WriteText(kept, "old lines\n");
+    const auto replace = [&](int answer) {
+        return ExpectMessageBox(wxFileSelectorPromptStr, "A file named \"kept.log\" already exists. Do you want to replace it?",
+                                m_dlg.get(), wxYES_NO, wxICON_WARNING, answer);
+    };
+    wxTEST_DIALOG(m_dlg->OnLogFile(), Chooser(m_folder / "kept"), replace(wxID_NO), Chooser("", wxID_CANCEL));
+    EXPECT_EQ(Stored()[15], "strLogFile=" + second);
+    wxTEST_DIALOG(m_dlg->OnLogFile(), Chooser(m_folder / "kept"), replace(wxID_YES));
+    EXPECT_EQ(Stored()[15], "strLogFile=" + kept);
+    EXPECT_EQ(ReadFile(kept), "old lines\n");
+
+    // A path longer than the stored field would name another file if cut: it is
+    // refused, and the window keeps its name, so that it and the stored name agree.
+    const std::string dir = m_folder / "";
+    const wxString paths[] = {
+        dir + std::string(257 - dir.size() - 4, 'l') + ".log", dir + std::string(254 - dir.size(), 't'),
+        dir + wxString(wxUniChar(0xE9), 130) + ".log",   // 260 bytes of the field
+        "",   // the window holds it, and the next start fails on it
+        dir + std::string(256 - dir.size() - 4, 'f') + ".log", m_folder / "third.txt"};
+    for (const wxString& path : paths) {
+        SCOPED_TRACE(path.utf8_string());
+        const bool taken = &path >= &paths[4];
+        const std::string before = m_dlg->m_strLogFile;
+        const ExpectMessageBox refused("Tessarin", "Invalid file name!", m_dlg.get(), wxOK, wxICON_ERROR);
+        wxTEST_DIALOG(m_dlg->OnLogFile(), Chooser(path), taken ? refused.Optional() : refused);
+        EXPECT_EQ(m_dlg->m_strLogFile, taken || path.empty() ? path.utf8_string() : before);
+        EXPECT_EQ(Stored()[15], "strLogFile=" + (taken ? path.utf8_string() : kept));
+    }
+    m_dlg = OpenWindow();
+    EXPECT_EQ(m_dlg->m_strLogFile, m_folder / "third.txt");
+}
+
+}  // namespace

@@ -1,149 +1,133 @@
+// The serial port, COM names and the probe, on pseudo-terminals and the private device
+// folder: never a real device, never the user's own port links.
+
+#include "platform/ComPortNames.h"
 #include "platform/SerialPort.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
-#include "tests/platform/TestPty.h"
+#include "tests/support/PosixPeers.h"
 
-using testpty::MsSince;
-using testpty::PtyPeer;
+namespace {
+
 using Clock = std::chrono::steady_clock;
 
-TEST(SerialPort, OpenAppliesTheDongleSettingsAndWrites)
-{
-    PtyPeer peer("COM23");
-    CSerialPort port;
-    ASSERT_TRUE(port.Open("COM23", 38400));
+}  // namespace
 
-    // Read the settings back through a second descriptor, as stty would.
-    const int fd = open(peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    struct termios tio;
-    ASSERT_EQ(tcgetattr(fd, &tio), 0);
-    close(fd);
-    EXPECT_EQ(cfgetospeed(&tio), B38400);
-    EXPECT_EQ(cfgetispeed(&tio), B38400);
+TEST(PlatformSerialPort, OpenTakesThePortAloneWithTheDongleSettingsAndTheProbeTellsSo)
+{
+    CPtyPeer peer("COM23");
+    CSerialPort port, second;
+    LinkComName("COM24", "/dev/null");   // opens, but is no terminal
+    for (const char* name : {"COM25", "COM3 (in use)", "COM24"})
+        EXPECT_FALSE(port.Open(name, 38400) || port.IsOpen()) << name;
+
+    // Another descriptor keeps the device open, as a simulator holding its own end does:
+    // exclusive mode must not outlive Close then.
+    const std::string slave = peer.SlavePath();
+    const int other = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios tio{};
+    ASSERT_EQ(tcgetattr(other, &tio), 0);
+    cfsetospeed(&tio, B9600);
+    ASSERT_EQ(tcsetattr(other, TCSANOW, &tio), 0);
+    EXPECT_EQ(ProbeComPort("COM23"), PORT_AVAILABLE);
+    EXPECT_TRUE(tcgetattr(other, &tio) == 0 && cfgetospeed(&tio) == B9600) << "the probe changed the settings";
+
+    ASSERT_TRUE(port.Open("COM23", 38400));
+    EXPECT_FALSE(port.Open("COM23", 38400)) << "an open port is not opened over";
+    EXPECT_FALSE(second.Open("COM23", 38400)) << "a second opener, even as root";
+    EXPECT_EQ(ProbeComPort("COM23"), PORT_IN_USE);
+    for (const std::string& f : {PrivateRoot(), DeviceFolder(), PrivateRoot() + "/config",
+                                 PrivateRoot() + "/config/tessarin", PortLinkFolder(), slave})
+        chmod(f.c_str(), f == slave ? 0666 : 0755);   // within reach of uid 65534
+    auto openAsUser = [&] { return open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0 ? 0 : errno; };
+    EXPECT_EQ(AsOrdinaryUser(openAsUser), EBUSY);
+    ASSERT_EQ(tcgetattr(other, &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio) * 10000 + cfgetispeed(&tio), B38400 * 10001u);
     EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8 | CRTSCTS));
-    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
-    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ((tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK)) | (tio.c_lflag & (ICANON | ECHO | ISIG))
+                  | (tio.c_oflag & OPOST), 0u);
 
     uint8_t frame[] = {0x02, 0x00, 0x07, 0x00, 0x07};
     EXPECT_EQ(port.Write(frame, 5), 5);
-    EXPECT_EQ(peer.Receive(5), std::vector<uint8_t>(frame, frame + 5));
-    EXPECT_TRUE(port.Close());
-    EXPECT_FALSE(port.Close());
-    EXPECT_EQ(port.Write(frame, 5), 0);
-    EXPECT_EQ(port.Read(frame, 5), 0);
-}
-
-TEST(SerialPort, OpenRefusesWhatIsNoFreePortAndHoldsItAlone)
-{
-    CSerialPort port;
-    EXPECT_FALSE(port.Open("COM24", 38400));          // no link, no device
-    EXPECT_FALSE(port.Open("COM3 (in use)", 38400));
-    testpty::LinkComName("COM24", "/dev/null");        // opens, but is no terminal
-    EXPECT_FALSE(port.Open("COM24", 38400));
-    EXPECT_FALSE(port.IsOpen());
-
-    // A second opener in the same process is refused, even as root.
-    PtyPeer peer("COM25");
-    CSerialPort first;
-    ASSERT_TRUE(first.Open("COM25", 38400));
-    EXPECT_FALSE(port.Open("COM25", 38400));
-    EXPECT_FALSE(port.IsOpen());
-    first.Close();
-    EXPECT_TRUE(port.Open("COM25", 38400));
-    EXPECT_FALSE(port.Open("COM25", 38400)) << "an open port is not opened over";
-    port.Close();
-
-    // Exclusive mode used to outlive Close while another descriptor kept the device open
-    // (a simulator holding its own end), locking ordinary users out of a free port.
-    if (getuid() != 0)
-        return;   // needs root to become an ordinary user
-    ASSERT_EQ(chmod(peer.SlavePath().c_str(), 0666), 0);
-    const int other = open(peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(other, 0);
-    auto openAsUser = [&] {
-        const int fd = open(peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        return fd >= 0 ? 0 : errno;
-    };
-    ASSERT_TRUE(port.Open("COM25", 38400));
-    EXPECT_EQ(testpty::AsOrdinaryUser(openAsUser), EBUSY);
-    port.Close();
-    EXPECT_EQ(testpty::AsOrdinaryUser(openAsUser), 0) << "the port is free again after Close";
+    EXPECT_EQ(peer.Receive(5), Bytes(frame, frame + 5));
+    EXPECT_TRUE(port.Close() && !port.Close());
+    EXPECT_EQ(port.Write(frame, 5) + port.Read(frame, 5), 0);
+    EXPECT_EQ(AsOrdinaryUser(openAsUser), 0) << "the port is everyone's again after Close";
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);   // another program's lock alone
+    EXPECT_EQ(ProbeComPort("COM23"), PORT_IN_USE);
     close(other);
+    EXPECT_EQ(ProbeComPort("COM23"), PORT_AVAILABLE);
+
+    std::filesystem::create_directory(DeviceFolder() + "/ttyUSB2");
+    EXPECT_EQ(ProbeComPort("COM7"), PORT_FAILED);
+    WriteText(DeviceFolder() + "/ttyACM1", "");   // one the user may not open
+    EXPECT_EQ(AsOrdinaryUser([] { return static_cast<int>(ProbeComPort("COM14")); }), PORT_IN_USE);
 }
 
-TEST(SerialPort, ReadTimeoutsAndPartialReads)
+TEST(PlatformSerialPort, ReadsEndOnTheCountAnIntervalOrTheTotalAndWritesAreBounded)
 {
-    PtyPeer peer("COM26");
+    CPtyPeer peer("COM26");
     CSerialPort port;
     ASSERT_TRUE(port.Open("COM26", 38400));
     uint8_t buffer[48];
-
-    // Idle: returns 0 after the overall limit of about 500 ms.
-    auto start = Clock::now();
-    EXPECT_EQ(port.Read(buffer, 48), 0);
-    EXPECT_GE(MsSince(start), 450);
-
-    // The count arrives: returns at once with all of it.
-    std::vector<uint8_t> bytes(48);
-    for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<uint8_t>(i);
-    peer.Send(bytes);
-    start = Clock::now();
-    ASSERT_EQ(port.Read(buffer, 48), 48);
-    EXPECT_LT(MsSince(start), 450);
-    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 48), bytes);
-
-    // Fewer bytes than asked come back one interval after the last, well before the
-    // overall limit; a read after a timeout still works.
-    peer.Send({0x02, 0x00, 0x07});
-    start = Clock::now();
-    ASSERT_EQ(port.Read(buffer, 48), 3);
-    const long long ms = MsSince(start);
-    EXPECT_GE(ms, 90);
-    EXPECT_LT(ms, 450);
-
-    // Bytes trickling in keep the read going to the overall limit, not beyond.
+    auto timedRead = [&](const Bytes& sent, int got, long long minMs, long long maxMs) {
+        peer.Send(sent);
+        const auto start = Clock::now();
+        EXPECT_EQ(port.Read(buffer, 48), got);
+        EXPECT_TRUE(MsSince(start) >= minMs && MsSince(start) < maxMs) << MsSince(start);
+    };
+    timedRead({}, 0, 450, 800);                 // idle: the 500 ms total
+    timedRead(Bytes(48, 0x5A), 48, 0, 450);     // the count: at once
+    timedRead({0x02, 0x00, 0x07}, 3, 90, 300);  // fewer: 100 ms after the last byte
     std::thread trickle([&] {
-        for (int i = 0; i < 12; ++i) {
-            peer.Send({static_cast<uint8_t>(i)});
-            std::this_thread::sleep_for(std::chrono::milliseconds(60));
-        }
+        for (uint8_t i = 0; i < 12; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(60))) peer.Send({i});
     });
-    const int got = port.Read(buffer, 48);
+    const int got = port.Read(buffer, 48);   // a byte every 60 ms: still the total
     trickle.join();
-    EXPECT_GE(got, 2);
-    EXPECT_LT(got, 12);
+    EXPECT_TRUE(got >= 2 && got < 12) << got;
+
+    // A line that takes nothing: a write gives up after 60 ms a byte plus 2 s, and Close
+    // drops what is stuck rather than wait for the line.
+    const int filler = open(peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const Bytes chunk(4096);   // until the pty's buffers stay full
+    for (int full = 0; full < 5; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        full = write(filler, chunk.data(), chunk.size()) > 0 ? 0 : full + 1;
+    const auto start = Clock::now();
+    EXPECT_LT(port.Write(chunk.data(), 5), 5);
+    EXPECT_TRUE(MsSince(start) >= 2250 && MsSince(start) < 5000) << MsSince(start);
+    port.Close();
+    close(filler);
+    EXPECT_LT(peer.ReceiveAll(500).size(), 8192u);
 }
 
-// A hang-up reads as "ready, 0 bytes"; taking that for "no data yet" made every caller spin.
-TEST(SerialPort, HangUpIsGoneNotAnEndlessStreamOfEmptyReads)
+TEST(PlatformComNames, ALinkWinsThenTheFixedTable)
 {
-    PtyPeer peer("COM28");
-    CSerialPort port;
-    ASSERT_TRUE(port.Open("COM28", 38400));
-    EXPECT_FALSE(port.IsGone());
-    std::thread unplug([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        peer.HangUp();
-    });
-    uint8_t buffer[48];
-    EXPECT_EQ(port.Read(buffer, 48), 0);
-    unplug.join();
-    EXPECT_TRUE(port.IsGone());
+    const std::pair<const char*, const char*> table[] = {
+        {"COM1", "/ttyS0"}, {"COM4", "/ttyS3"}, {"COM5", "/ttyUSB0"}, {"COM12", "/ttyUSB7"},
+        {"COM13", "/ttyACM0"}, {"COM20", "/ttyACM7"}, {"COM21", ""}, {"COM29", ""}, {"COM0", ""},
+        {"COM30", ""}, {"COM100", ""}, {"COM3 (in use)", ""}, {"com3", ""}, {"COM03", ""},
+        {"COM", ""}, {"COM-1", ""}, {"", ""}, {"XCOM3", ""}, {"COM3x", ""}};
+    for (const auto& [name, device] : table)
+        EXPECT_EQ(ComPortDevicePath(name), *device ? DeviceFolder() + device : "") << name;
+    EXPECT_EQ(ComPortDevicePath(nullptr), "");
+    EXPECT_EQ(ProbeComPort("COM1") * 10 + ProbeComPort("COM3 (in use)"), PORT_MISSING * 11);
 
-    // From then on reads fail at once and say so; the caller must not loop on them.
-    const auto start = Clock::now();
-    EXPECT_EQ(port.Read(buffer, 48), 0);
-    EXPECT_LT(MsSince(start), 100);
-    EXPECT_LT(port.Write(buffer, 5), 5);
-    EXPECT_TRUE(port.Close());
+    for (const char* name : {"COM2", "COM29"}) {   // even dangling, and in the links-only range
+        LinkComName(name, "/nonexistent/device");
+        EXPECT_EQ(ComPortDevicePath(name), PortLinkFolder() + "/" + name);
+        EXPECT_EQ(ProbeComPort(name), PORT_MISSING);
+        UnlinkComName(name);
+    }
+    WriteText(PortLinkFolder() + "/COM6", "x");   // a plain file is no link
+    EXPECT_EQ(ComPortDevicePath("COM6"), DeviceFolder() + "/ttyUSB1");
 }

@@ -19,19 +19,8 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
     ADD_FAILURE_AT(file.utf8_str(), line) << "wxWidgets assertion in " << func << ": " << cond << " " << msg;
 }
 
-GTestModalHook* anyDialog = nullptr;
 
 } // namespace
-
-RealModalLoops::RealModalLoops()
-{
-    anyDialog->Unregister();
-}
-
-RealModalLoops::~RealModalLoops()
-{
-    anyDialog->Register();
-}
 
 int main(int argc, char** argv)
 {
@@ -56,7 +45,6 @@ int main(int argc, char** argv)
     {
         // So would a dialog that no test expects: it fails the test and is cancelled.
         GTestModalHook hook(__FILE__, __LINE__, "main");
-        anyDialog = &hook;
         rc = RUN_ALL_TESTS();
     }
 

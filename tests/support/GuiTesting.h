@@ -34,16 +34,6 @@ private:
     int m_line;
 };
 
-// While one lives, a dialog runs its real modal loop: the main's hook, which fails and
-// cancels any dialog that no test expects, is off.
-class RealModalLoops {
-public:
-    RealModalLoops();
-    ~RealModalLoops();
-    RealModalLoops(const RealModalLoops&) = delete;
-    RealModalLoops& operator=(const RealModalLoops&) = delete;
-};
-
 // Runs pending events until cond() holds; false when it still fails after ms.
 template <class Cond>
 bool PumpUntil(Cond cond, int ms = 3000)

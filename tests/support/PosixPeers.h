@@ -19,7 +19,6 @@ public:
     CPtyPeer& operator=(const CPtyPeer&) = delete;
 
     const std::string& SlavePath() const { return m_strSlave; }
-    int Master() const { return m_nMaster; }
     // Writes all of bytes, waiting while the line is full; false if the line failed.
     bool Send(const Bytes& bytes);
     // Reads until want bytes came or timeoutMs passed; what came.

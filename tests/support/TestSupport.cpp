@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -132,35 +131,12 @@ std::string LogLineAt(bool sent, uint16_t addr, const char* name, const char* he
     return line;
 }
 
-bool IsLogLine(const std::string& line)
-{
-    static const std::regex form(
-        R"(([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]:[0-9]{3} \|(<--|-->)\| 0x[0-9A-F]{4} \|.{19}\|([0-9A-F]{2} )*)");
-    size_t bars = 0;
-    for (char c : line)
-        bars += c == '|';
-    return bars == 4 && line.size() <= 255 && std::regex_match(line, form);
-}
-
 Texts WithoutTimes(Texts lines)
 {
     for (std::string& line : lines)
         if (line.size() >= 13)
             line.erase(0, 13);   // "hh:mm:ss:mmm "
     return lines;
-}
-
-bool IsSubsequence(const Texts& part, const Texts& whole)
-{
-    size_t at = 0;
-    for (const std::string& line : part) {
-        while (at < whole.size() && whole[at] != line)
-            ++at;
-        if (at == whole.size())
-            return false;
-        ++at;
-    }
-    return true;
 }
 
 using S = CTessarinSettings;

@@ -52,12 +52,8 @@ long long MsSince(std::chrono::steady_clock::time_point start);
 
 // A log line as the engine forms it, at 12:34:56:789.
 std::string LogLineAt(bool sent, uint16_t addr, const char* name, const char* hex = "01 02 ");
-// True when the line has the log line's form: time, direction, address, padded name,
-// hex text, exactly four '|'.
-bool IsLogLine(const std::string& line);
+// The lines less their time stamps.
 Texts WithoutTimes(Texts lines);
-// True when every line of part occurs in whole, in the same order.
-bool IsSubsequence(const Texts& part, const Texts& whole);
 
 // The fifteen 32-bit values in their stored order, each with a value that differs from
 // the others and from the default (top, high and low bytes set where a shortened or

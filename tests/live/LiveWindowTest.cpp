@@ -1,0 +1,152 @@
+// What the window adds to a capture: the Node List, the warning boxes, the COM port
+// list, the capture controls and the status bar; one session against the simulator.
+
+#include "tests/live/LiveWindow.h"
+
+#include <wx/choice.h>
+#include <wx/statbox.h>
+
+#include <thread>
+
+namespace {
+
+const char kPing[] = "Not able to send PING!\nNote that \"Capture\" should be started before PING can be sent.";
+
+// The Node List as shown, each entry with '@' and the address it carries.
+Texts Nodes(CTessarinDlg& dlg)
+{
+    Texts entries;
+    for (unsigned i = 0; i < dlg.m_nodeList->GetCount(); ++i)
+        entries.push_back(wxString::Format("%s@%lX", dlg.m_nodeList->GetString(i),
+                                           (unsigned long)(wxUIntPtr)dlg.m_nodeList->GetClientData(i)).utf8_string());
+    return entries;
+}
+
+void ExpectCapturing(CTessarinDlg& dlg, bool on)
+{
+    wxWindow* const controls[] = {dlg.m_xyRssiReq, dlg.m_refConfReq,    dlg.m_refConf,     dlg.m_blindConfReq,
+                                  dlg.m_blindConf, dlg.m_sendMessageGroup, dlg.m_blindFindReq};
+    for (wxWindow* w : controls)
+        EXPECT_EQ(w->IsEnabled(), on) << w->GetLabel();
+    const auto tool = [&](int id) { return dlg.m_toolBar.GetToolEnabled(id) ? '1' : '0'; };
+    EXPECT_EQ(std::string({tool(ID_START_CAPTURE), tool(ID_STOP_CAPTURE), tool(ID_PING)}), on ? "011" : "100");
+}
+
+// The box of a line announced and then cleared, left open while the events go on.
+struct LeftOpen : wxExpectModalBase<wxMessageDialog, LeftOpen> {
+    int OnInvoked(wxMessageDialog* dlg) const override
+    {
+        EXPECT_EQ(dlg->GetMessage(), "Not able to read Data Buffer!");
+        PumpFor(300);
+        return wxID_OK;
+    }
+};
+
+TEST(LiveNodeList, ListsEachReceivedNodeOnceWithItsFirstKindAndWarnsOnceAtATime)
+{
+    auto dlg = OpenWindow();
+    const auto Status = [&](int pane) { return dlg->m_statusBar.GetStatusText(pane); };
+    Texts lines = {LogLineAt(false, 0x1234, "REF_RSP"), LogLineAt(false, 0x1234, "BLIND_CONF"),
+                   LogLineAt(false, 0xABCD, "REF_CONF"), LogLineAt(false, 0xABCD, "BLIND_REQ_CONF"),
+                   // Sent lines list nothing, whatever their address.
+                   LogLineAt(true, 0x4321, "REF_NODE_CONF"), LogLineAt(true, 0xFFFF, "XY_RSSI_REQ"),
+                   LogLineAt(false, 0x0010, "BLIND_RSP"), LogLineAt(false, 0x0000, "PING_RESPONSE", nullptr),
+                   LogLineAt(false, 0x0301, "0x0042"), "", "one|separator"};
+    Texts expected = {"0x0000 COORD @0", "0x0010 BLIND @10", "0x0301 COORD @301", "0x1234 REF   @1234",
+                      "0xABCD REF   @ABCD"};
+    // A burst of new nodes, each named twice: none lost, doubled or given another's address.
+    for (unsigned i = 1, addr = 0xC03D; i <= 100; ++i, addr += 61) {
+        lines.insert(lines.end(), 2, LogLineAt(false, uint16_t(addr), i % 2 ? "REF_RSP" : "BLIND_RSP"));
+        expected.push_back(wxString::Format("0x%04X %s @%X", addr, i % 2 ? "REF  " : "BLIND", addr).utf8_string());
+    }
+    std::sort(expected.begin(), expected.end());
+    for (const std::string& line : lines)
+        ASSERT_EQ(dlg->m_link.AddLine(line.c_str()), 1);
+    EXPECT_TRUE(PumpUntil([&] { return Nodes(*dlg) == expected; })) << Nodes(*dlg).size();
+    EXPECT_EQ(dlg->m_messageLog.GetRowCount(), int(lines.size()));
+    EXPECT_STREQ(dlg->m_messageLog.GetRowText(10), "one\tseparator");
+
+    PickNode(*dlg, "0x0301");
+    EXPECT_EQ(dlg->m_nSelectedNode, 0x0301);
+    for (int i = 0; i < 3; ++i)
+        dlg->m_link.AddLine(lines[0].c_str());
+    // Clear empties both lists and forgets the pick; the count goes on. Lines announced
+    // but cleared before the window took them show one box, not one each.
+    Press(*dlg, ID_CLEAR_LOG);
+    wxTEST_DIALOG(PumpFor(300), LeftOpen());
+    EXPECT_EQ(dlg->m_messageLog.GetRowCount() + dlg->m_nodeList->GetCount() + dlg->m_nSelectedNode, 0u);
+    EXPECT_TRUE(PumpUntil([&] { return Status(0) == wxString::Format("Message count: %zu", lines.size() + 3); }));
+    dlg->m_link.AddLine(lines[0].c_str());
+    EXPECT_TRUE(PumpUntil([&] { return Nodes(*dlg) == Texts{"0x1234 REF   @1234"}; }));
+
+    // From the capture thread a text open or on its way is not queued again.
+    const wxString title = CTessarinDlg::AppTitle();
+    std::thread([&] {
+        for (int i = 0; i < 20; ++i)
+            dlg->ShowWarning("same");
+        dlg->ShowWarning("other");
+    }).join();
+    wxTEST_DIALOG(PumpFor(300), ExpectMessageBox(title, "same", dlg.get()), ExpectMessageBox(title, "other", dlg.get()));
+}
+
+TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
+{
+    CScratchFolder folder("live");
+    const std::string log = folder / "session.log";
+    auto dlg = OpenWindow(log);
+    const auto Status = [&](int pane) { return dlg->m_statusBar.GetStatusText(pane); };
+    const wxString title = CTessarinDlg::AppTitle();
+    wxTEST_DIALOG(Press(*dlg, ID_START_CAPTURE), ExpectMessageBox(title, "COM port not selected!", dlg.get()));
+    ExpectCapturing(*dlg, false);
+
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start({"--com", "21", "--quiet", "--short-addr", "0012", "--ieee", "1"}));
+    CPtyPeer other("COM23");
+    Press(*dlg, ID_REFRESH_COM_PORTS);
+    EXPECT_EQ(wxJoin(dlg->m_pComPortCombo->GetStrings(), ','), "COM21,COM23");
+    EXPECT_EQ(Status(0) + "|" + Status(2), "Message count: 0|Dongle: Disconnected");
+
+    Press(*dlg, ID_START_CAPTURE);
+    ExpectCapturing(*dlg, true);
+    EXPECT_TRUE(PumpUntil([&] {
+        return Status(2) == "Dongle: Connected, Short Addr: 0x0012, IEEE Addr: 0x0000000000000001";
+    })) << Status(2);
+    // The nodes answer the broadcasts; blind nodes after their collect time.
+    Press(dlg->m_xyRssiReq);
+    Press(dlg->m_blindFindReq);
+    const Texts nodes = {"0x0000 COORD @0", "0x0101 REF   @101", "0x0102 REF   @102", "0x0103 REF   @103",
+                         "0x0104 REF   @104", "0x0105 REF   @105", "0x0201 BLIND @201", "0x0202 BLIND @202",
+                         "0x0203 BLIND @203"};
+    EXPECT_TRUE(PumpUntil([&] { return Nodes(*dlg) == nodes; }, 10000));
+    // Every line counted, and in the log file; the count readable whole.
+    EXPECT_TRUE(PumpUntil([&] { return Status(0) == "Message count: 14"; })) << Status(0);
+    EXPECT_EQ(ReadLines(log).size(), 14u);
+    wxRect pane;
+    ASSERT_TRUE(dlg->m_statusBar.GetFieldRect(0, pane));
+    EXPECT_GE(pane.width - 4, dlg->m_statusBar.GetTextExtent("Message count: 2147483647").x);
+    EXPECT_EQ(dlg->m_statusBar.GetStatusWidth(1), 225);
+
+    // Our own capture's port is in use too, though root could open it again.
+    Press(*dlg, ID_REFRESH_COM_PORTS);
+    EXPECT_EQ(wxJoin(dlg->m_pComPortCombo->GetStrings(), ','), "COM21 (in use),COM23");
+    Press(*dlg, ID_PING);
+    EXPECT_TRUE(PumpUntil([&] { return Status(0) == "Message count: 18"; })) << Status(0);
+
+    // Unplugged: shown at a tick, nothing more comes, and Stop is silent.
+    sim.Kill();
+    EXPECT_TRUE(PumpUntil([&] { return Status(2) == "Dongle: Disconnected"; }));
+    PumpFor(300);
+    EXPECT_EQ(dlg->m_messageLog.GetRowCount(), 18);
+    ExpectCapturing(*dlg, true);
+    Press(*dlg, ID_STOP_CAPTURE);
+    ExpectCapturing(*dlg, false);
+    wxTEST_DIALOG(dlg->OnPing(), ExpectMessageBox(title, kPing, dlg.get()));
+
+    // Plugged in again, the same window captures from it.
+    ASSERT_TRUE(sim.Start({"--com", "21", "--quiet"}));
+    Press(*dlg, ID_REFRESH_COM_PORTS);
+    Press(*dlg, ID_START_CAPTURE);
+    EXPECT_TRUE(PumpUntil([&] { return Status(2).StartsWith("Dongle: Connected"); })) << Status(2);
+}
+
+}  // namespace
