@@ -22,8 +22,9 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
     // Without its picture the box still says what it has to say.
     if (LoadIconImage(IDR_MAINFRAME, 32, &image))
         new wxStaticBitmap(this, wxID_ANY, wxBitmap(image), ConvertDialogToPixels(wxPoint(11, 17)));
-    new wxStaticText(this, wxID_ANY, "Tessarin Version " TESSARIN_VERSION, ConvertDialogToPixels(wxPoint(40, 10)),
-                     ConvertDialogToPixels(wxSize(119, 8)), wxST_NO_AUTORESIZE);
+    new wxStaticText(this, wxID_ANY, "Tessarin Version " TESSARIN_VERSION,
+                     ConvertDialogToPixels(wxPoint(40, 10)), ConvertDialogToPixels(wxSize(119, 8)),
+                     wxST_NO_AUTORESIZE);
     new wxStaticText(this, wxID_ANY, "Monitor and control panel for a wireless location network",
                      ConvertDialogToPixels(wxPoint(40, 25)), ConvertDialogToPixels(wxSize(130, 20)));
     auto* ok = new wxButton(this, wxID_OK, "OK", ConvertDialogToPixels(wxPoint(178, 7)),

@@ -21,11 +21,12 @@ void FitCountPane(wxStatusBar& bar, const char* text)
     const int margin = 2 * bar.GetBorderX() + 4;
     if (bar.GetTextExtent(text).x + margin <= bar.GetStatusWidth(0))
         return;
-    const int widths[3] = {bar.GetTextExtent("Message count: -2147483648").x + margin, bar.GetStatusWidth(1), -1};
+    const int widths[3] = {bar.GetTextExtent("Message count: -2147483648").x + margin, bar.GetStatusWidth(1),
+                           -1};
     bar.SetStatusWidths(3, widths);
 }
 
-} // namespace
+}   // namespace
 
 void CTessarinDlg::OnStartCapture()
 {
@@ -71,12 +72,13 @@ void CTessarinDlg::OnPing()
     DongleMessage msg;
     msg.word[0] = MSG_PING_REQUEST;
     if (!m_link.SendDongleMessage(msg))
-        WarningBox("Not able to send PING!\nNote that \"Capture\" should be started before PING can be sent.");
+        WarningBox(
+            "Not able to send PING!\nNote that \"Capture\" should be started before PING can be sent.");
 }
 
 void CTessarinDlg::EnableNodeButtons(bool bEnable)
 {
-    wxWindow* const controls[] = {m_xyRssiReq, m_refConfReq, m_refConf, m_blindConfReq,
+    wxWindow* const controls[] = {m_xyRssiReq, m_refConfReq,       m_refConf,     m_blindConfReq,
                                   m_blindConf, m_sendMessageGroup, m_blindFindReq};
     for (wxWindow* control : controls) {
         if (control)
@@ -94,7 +96,8 @@ void CTessarinDlg::UpdateStatusBar()
     int shortAddr = 0;
     uint64_t ieeeAddr = 0;
     if (m_link.GetDongleInfo(&shortAddr, &ieeeAddr))
-        std::snprintf(dongle, sizeof dongle, "Dongle: Connected, Short Addr: 0x%4.4X, IEEE Addr: 0x%016" PRIX64,
+        std::snprintf(dongle, sizeof dongle,
+                      "Dongle: Connected, Short Addr: 0x%4.4X, IEEE Addr: 0x%016" PRIX64,
                       static_cast<unsigned>(shortAddr), ieeeAddr);
     else
         std::snprintf(dongle, sizeof dongle, "Dongle: Disconnected");

@@ -28,7 +28,7 @@ std::string Lowered(std::string_view text)
     return out;
 }
 
-} // namespace
+}   // namespace
 
 void CTessarinDlg::OnLineReady()
 {
@@ -145,5 +145,6 @@ void CTessarinDlg::FlushNodeList()
     }
     m_nodeList->Thaw();
     m_pendingNodes.erase(m_pendingNodes.begin(), m_pendingNodes.begin() + static_cast<std::ptrdiff_t>(done));
-    m_nextNodeListFlush = std::chrono::steady_clock::now() + (m_pendingNodes.empty() ? kNodeListInterval : kBacklogInterval);
+    m_nextNodeListFlush =
+        std::chrono::steady_clock::now() + (m_pendingNodes.empty() ? kNodeListInterval : kBacklogInterval);
 }

@@ -4,8 +4,7 @@
 #include "app/TessarinDlg.h"
 
 // The application: runs the main window as its one modal dialog and ends with it.
-class CTessarinApp : public wxApp
-{
+class CTessarinApp : public wxApp {
 public:
     CTessarinApp()
     {

@@ -23,102 +23,106 @@
 #include "app/settings/TessarinSettings.h"
 #include "res/Resources.h"
 
-wxBEGIN_EVENT_TABLE(CTessarinDlg, wxFrame)
-    EVT_SIZE(CTessarinDlg::OnSizeEvent)
-    EVT_PAINT(CTessarinDlg::OnPaint)
-    EVT_CLOSE(CTessarinDlg::OnClose)
-    EVT_CHAR_HOOK(CTessarinDlg::OnCharHook)
-    EVT_TIMER(ID_STATUS_TIMER, CTessarinDlg::OnTimerEvent)
-    EVT_THREAD(WM_LINE_READY, CTessarinDlg::OnLineReadyEvent)
-    EVT_MENU(IDM_ABOUTBOX, CTessarinDlg::OnAboutBox)
-    EVT_TOOL(ID_CLEAR_LOG, CTessarinDlg::Command<&CTessarinDlg::OnClearLog>)
-    EVT_TOOL(ID_START_CAPTURE, CTessarinDlg::Command<&CTessarinDlg::OnStartCapture>)
-    EVT_TOOL(ID_STOP_CAPTURE, CTessarinDlg::Command<&CTessarinDlg::OnStopCapture>)
-    EVT_TOOL(ID_PING, CTessarinDlg::Command<&CTessarinDlg::OnPing>)
-    EVT_TOOL(ID_REFRESH_COM_PORTS, CTessarinDlg::Command<&CTessarinDlg::OnRefreshComPorts>)
-    EVT_BUTTON(IDC_BLIND_FIND_REQ, CTessarinDlg::Command<&CTessarinDlg::OnBlindFindReq>)
-    EVT_BUTTON(IDC_XY_RSSI_REQ, CTessarinDlg::Command<&CTessarinDlg::OnXyRssiReq>)
-    EVT_CHECKBOX(IDC_SHOW_PARAMETERS, CTessarinDlg::Command<&CTessarinDlg::OnShowParameters>)
-    EVT_BUTTON(IDC_REF_CONF_REQ, CTessarinDlg::Command<&CTessarinDlg::OnRefConfReq>)
-    EVT_BUTTON(IDC_REF_CONF, CTessarinDlg::Command<&CTessarinDlg::OnRefConf>)
-    EVT_BUTTON(IDC_BLIND_CONF_REQ, CTessarinDlg::Command<&CTessarinDlg::OnBlindConfReq>)
-    EVT_BUTTON(IDC_BLIND_CONF, CTessarinDlg::Command<&CTessarinDlg::OnBlindConf>)
-    EVT_MENU(MenuItemId(ID_LOG_FILE), CTessarinDlg::Command<&CTessarinDlg::OnLogFile>)
-    EVT_MENU(MenuItemId(ID_APPEND_TO_LOG_FILE), CTessarinDlg::Command<&CTessarinDlg::OnAppendToLogFile>)
+wxBEGIN_EVENT_TABLE(CTessarinDlg, wxFrame) EVT_SIZE(CTessarinDlg::OnSizeEvent)
+    EVT_PAINT(CTessarinDlg::OnPaint) EVT_CLOSE(CTessarinDlg::OnClose) EVT_CHAR_HOOK(CTessarinDlg::OnCharHook)
+        EVT_TIMER(ID_STATUS_TIMER, CTessarinDlg::OnTimerEvent) EVT_THREAD(
+            WM_LINE_READY, CTessarinDlg::OnLineReadyEvent) EVT_MENU(IDM_ABOUTBOX, CTessarinDlg::OnAboutBox)
+            EVT_TOOL(ID_CLEAR_LOG, CTessarinDlg::Command<&CTessarinDlg::OnClearLog>)
+                EVT_TOOL(ID_START_CAPTURE, CTessarinDlg::Command<&CTessarinDlg::OnStartCapture>) EVT_TOOL(
+                    ID_STOP_CAPTURE, CTessarinDlg::Command<&CTessarinDlg::OnStopCapture>)
+                    EVT_TOOL(ID_PING, CTessarinDlg::Command<&CTessarinDlg::OnPing>) EVT_TOOL(
+                        ID_REFRESH_COM_PORTS, CTessarinDlg::Command<&CTessarinDlg::OnRefreshComPorts>)
+                        EVT_BUTTON(IDC_BLIND_FIND_REQ, CTessarinDlg::Command<&CTessarinDlg::OnBlindFindReq>)
+                            EVT_BUTTON(IDC_XY_RSSI_REQ, CTessarinDlg::Command<&CTessarinDlg::OnXyRssiReq>)
+                                EVT_CHECKBOX(IDC_SHOW_PARAMETERS,
+                                             CTessarinDlg::Command<&CTessarinDlg::OnShowParameters>)
+                                    EVT_BUTTON(IDC_REF_CONF_REQ,
+                                               CTessarinDlg::Command<&CTessarinDlg::OnRefConfReq>)
+                                        EVT_BUTTON(IDC_REF_CONF,
+                                                   CTessarinDlg::Command<&CTessarinDlg::OnRefConf>)
+                                            EVT_BUTTON(IDC_BLIND_CONF_REQ,
+                                                       CTessarinDlg::Command<&CTessarinDlg::OnBlindConfReq>)
+                                                EVT_BUTTON(IDC_BLIND_CONF,
+                                                           CTessarinDlg::Command<&CTessarinDlg::OnBlindConf>)
+                                                    EVT_MENU(MenuItemId(ID_LOG_FILE),
+                                                             CTessarinDlg::Command<&CTessarinDlg::OnLogFile>)
+                                                        EVT_MENU(MenuItemId(ID_APPEND_TO_LOG_FILE),
+                                                                 CTessarinDlg::Command<
+                                                                     &CTessarinDlg::OnAppendToLogFile>)
     // The combo box's window id is the toolkit's: numbers from 32767 up are refused for
     // windows. It is told apart by its window instead, as a native handle would be.
-    EVT_CHOICE(wxID_ANY, CTessarinDlg::OnComPortComboEvent)
-    EVT_ACTIVATE(CTessarinDlg::OnActivate)
-wxEND_EVENT_TABLE()
+    EVT_CHOICE(wxID_ANY, CTessarinDlg::OnComPortComboEvent) EVT_ACTIVATE(CTessarinDlg::OnActivate)
+        wxEND_EVENT_TABLE()
 
-namespace {
-
-// Template 102: the twelve controls in the order they are made, in dialog units.
-// Group boxes come before the controls they frame, so that a point inside a group
-// finds the group first, as the hover help expects.
-enum ControlKind { GROUP, BUTTON, CHECK, LINE, LISTBOX };
-
-struct TemplateControl {
-    int id;
-    ControlKind kind;
-    const char* caption;
-    int x, y, cx, cy;
-};
-
-const TemplateControl kTemplate102[] = {
-    {IDC_SEPARATOR, LINE, "", 0, 19, 564, 1},
-    {IDC_MESSAGE_LOG_GROUP, GROUP, "Message Log", 5, 27, 413, 200},
-    {IDC_NODE_LIST_GROUP, GROUP, "Node List", 428, 27, 131, 200},
-    {IDC_SEND_MESSAGE_GROUP, GROUP, "Send Message", 5, 235, 554, 42},
-    {IDC_NODE_LIST, LISTBOX, "", 433, 39, 121, 182},
-    {IDC_SHOW_PARAMETERS, CHECK, "Show parameters", 10, 247, -1, -1},
-    {IDC_XY_RSSI_REQ, BUTTON, "XY-RSSI Req", 85, 243, 50, 12},
-    {IDC_REF_CONF_REQ, BUTTON, "Ref.Conf.Req", 135, 243, 50, 12},
-    {IDC_REF_CONF, BUTTON, "Ref. Conf.", 185, 243, 50, 12},
-    {IDC_BLIND_FIND_REQ, BUTTON, "Blind Find Req", 85, 258, 50, 12},
-    {IDC_BLIND_CONF_REQ, BUTTON, "Blind Conf. Req", 135, 258, 50, 12},
-    {IDC_BLIND_CONF, BUTTON, "Blind Conf.", 185, 258, 50, 12},
-};
-
-// Hover areas in the order they are tested, with their help texts.
-const char kSendMessageHelp[] =
-    "Send messages to the nodes.\r\n"
-    " - XY-RSSI Request (Cluster ID: 0x0011). Broadcast.\r\n"
-    " - Blind Node Find Request (Cluster ID: 0x0013). Broadcast.\r\n"
-    " - Reference Node Configuration Request (Cluster ID: 0x0017). Unicast.\r\n"
-    " - Blind Node Configuration Request (Cluster ID: 0x0018). Unicast.\r\n"
-    " - Reference Node Configuration (Cluster ID: 0x0015). Unicast.\r\n"
-    " - Blind Node Configuration (Cluster ID: 0x0016). Unicast.\r\n"
-    "\r\n"
-    "The check box \"Show Parameters\" is used to show an input dialog or not for the unicast messages.\r\n";
-const char kMessageLogHelp[] =
-    "All incoming and outgoing messages.\r\n"
-    "The direction is indicated with an arrow: --> IN, <-- OUT\r\n"
-    "All outgoing messages are shown with the destination address while the incoming messages are "
-    "shown with source address.";
-const char kNodeListHelp[] =
-    "Listing of Node addresses retrieved from the incoming messages.\r\n"
-    "A double click on the Node ID, will cause the address to be used in the Unicast messages.";
-const char kComPortHelp[] =
-    "List of available COM ports.\r\n"
-    "Use the button to the left to refresh the list of COM ports.";
-
-const int kHoverWrapWidth = 400;
-const int kStatusTimerMs = 250;
-
-// Moves and sizes a child; sizes the formulas make negative on a tiny window become 0.
-void Place(wxWindow* window, int x, int y, int cx, int cy)
+            namespace
 {
-    window->SetSize(x, y, std::max(cx, 0), std::max(cy, 0), wxSIZE_ALLOW_MINUS_ONE);
-}
+    // Template 102: the twelve controls in the order they are made, in dialog units.
+    // Group boxes come before the controls they frame, so that a point inside a group
+    // finds the group first, as the hover help expects.
+    enum ControlKind { GROUP, BUTTON, CHECK, LINE, LISTBOX };
 
-bool IsMouseButtonEvent(wxEventType type)
-{
-    return type == wxEVT_LEFT_DOWN || type == wxEVT_LEFT_UP || type == wxEVT_RIGHT_DOWN ||
-           type == wxEVT_RIGHT_UP || type == wxEVT_MIDDLE_DOWN || type == wxEVT_MIDDLE_UP;
-}
+    struct TemplateControl {
+        int id;
+        ControlKind kind;
+        const char* caption;
+        int x, y, cx, cy;
+    };
 
-} // namespace
+    const TemplateControl kTemplate102[] = {
+        {IDC_SEPARATOR, LINE, "", 0, 19, 564, 1},
+        {IDC_MESSAGE_LOG_GROUP, GROUP, "Message Log", 5, 27, 413, 200},
+        {IDC_NODE_LIST_GROUP, GROUP, "Node List", 428, 27, 131, 200},
+        {IDC_SEND_MESSAGE_GROUP, GROUP, "Send Message", 5, 235, 554, 42},
+        {IDC_NODE_LIST, LISTBOX, "", 433, 39, 121, 182},
+        {IDC_SHOW_PARAMETERS, CHECK, "Show parameters", 10, 247, -1, -1},
+        {IDC_XY_RSSI_REQ, BUTTON, "XY-RSSI Req", 85, 243, 50, 12},
+        {IDC_REF_CONF_REQ, BUTTON, "Ref.Conf.Req", 135, 243, 50, 12},
+        {IDC_REF_CONF, BUTTON, "Ref. Conf.", 185, 243, 50, 12},
+        {IDC_BLIND_FIND_REQ, BUTTON, "Blind Find Req", 85, 258, 50, 12},
+        {IDC_BLIND_CONF_REQ, BUTTON, "Blind Conf. Req", 135, 258, 50, 12},
+        {IDC_BLIND_CONF, BUTTON, "Blind Conf.", 185, 258, 50, 12},
+    };
+
+    // Hover areas in the order they are tested, with their help texts.
+    const char kSendMessageHelp[] =
+        "Send messages to the nodes.\r\n"
+        " - XY-RSSI Request (Cluster ID: 0x0011). Broadcast.\r\n"
+        " - Blind Node Find Request (Cluster ID: 0x0013). Broadcast.\r\n"
+        " - Reference Node Configuration Request (Cluster ID: 0x0017). Unicast.\r\n"
+        " - Blind Node Configuration Request (Cluster ID: 0x0018). Unicast.\r\n"
+        " - Reference Node Configuration (Cluster ID: 0x0015). Unicast.\r\n"
+        " - Blind Node Configuration (Cluster ID: 0x0016). Unicast.\r\n"
+        "\r\n"
+        "The check box \"Show Parameters\" is used to show an input dialog or not for the unicast "
+        "messages.\r\n";
+    const char kMessageLogHelp[] =
+        "All incoming and outgoing messages.\r\n"
+        "The direction is indicated with an arrow: --> IN, <-- OUT\r\n"
+        "All outgoing messages are shown with the destination address while the incoming messages are "
+        "shown with source address.";
+    const char kNodeListHelp[] =
+        "Listing of Node addresses retrieved from the incoming messages.\r\n"
+        "A double click on the Node ID, will cause the address to be used in the Unicast messages.";
+    const char kComPortHelp[] =
+        "List of available COM ports.\r\n"
+        "Use the button to the left to refresh the list of COM ports.";
+
+    const int kHoverWrapWidth = 400;
+    const int kStatusTimerMs = 250;
+
+    // Moves and sizes a child; sizes the formulas make negative on a tiny window become 0.
+    void Place(wxWindow * window, int x, int y, int cx, int cy)
+    {
+        window->SetSize(x, y, std::max(cx, 0), std::max(cy, 0), wxSIZE_ALLOW_MINUS_ONE);
+    }
+
+    bool IsMouseButtonEvent(wxEventType type)
+    {
+        return type == wxEVT_LEFT_DOWN || type == wxEVT_LEFT_UP || type == wxEVT_RIGHT_DOWN ||
+               type == wxEVT_RIGHT_UP || type == wxEVT_MIDDLE_DOWN || type == wxEVT_MIDDLE_UP;
+    }
+
+}   // namespace
 
 CTessarinDlg::CTessarinDlg()
 {
@@ -177,7 +181,8 @@ bool CTessarinDlg::Create(wxWindow* parent)
 
 bool CTessarinDlg::CreateFromTemplate()
 {
-    m_pClient = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxBORDER_NONE);
+    m_pClient =
+        new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxBORDER_NONE);
     // The dialog units of template 102, measured with this window's own font.
     // A screen smaller than that gets a window that fits it, frame and menu included.
     wxSize size = ConvertDialogToPixels(wxSize(564, 282));
@@ -343,7 +348,8 @@ bool CTessarinDlg::CreateToolBar()
 bool CTessarinDlg::CreateStatusBar()
 {
     // No size grip: the window's own frame resizes it on this toolkit.
-    if (!m_statusBar.Create(m_pClient, IDC_STATUS_BAR, wxSTB_SHOW_TIPS | wxSTB_ELLIPSIZE_END | wxFULL_REPAINT_ON_RESIZE))
+    if (!m_statusBar.Create(m_pClient, IDC_STATUS_BAR,
+                            wxSTB_SHOW_TIPS | wxSTB_ELLIPSIZE_END | wxFULL_REPAINT_ON_RESIZE))
         return false;
     m_statusBar.SetSize(0, 0, 300, 16);
     const int widths[3] = {125, 350 - 125, -1};
@@ -656,7 +662,8 @@ bool CTessarinDlg::PreTranslateMessage(wxEvent& event)
     if (doubleClick && event.GetEventObject() == m_nodeList) {
         const int sel = m_nodeList->GetSelection();
         if (sel != wxNOT_FOUND)
-            m_nSelectedNode = static_cast<int32_t>(reinterpret_cast<wxUIntPtr>(m_nodeList->GetClientData(sel)));
+            m_nSelectedNode =
+                static_cast<int32_t>(reinterpret_cast<wxUIntPtr>(m_nodeList->GetClientData(sel)));
     }
     return false;
 }

@@ -48,8 +48,7 @@ constexpr int HTCLIENT = 1;
 // It owns the capture engine, the toolbar with the COM port list, the status bar, the
 // Message Log, the Node List, the message buttons and the hover help. Everything here
 // runs on the user-interface thread, except PostLineReady and ShowWarning.
-class CTessarinDlg : public wxFrame, public ILineReadyNotify, public IWarningSink, private wxEventFilter
-{
+class CTessarinDlg : public wxFrame, public ILineReadyNotify, public IWarningSink, private wxEventFilter {
 public:
     CTessarinDlg();
     ~CTessarinDlg() override;
@@ -134,29 +133,29 @@ public:
 
     // The members, in the order they are made. The twelve controls of the template are
     // created with the window and bound here by DoDataExchange.
-    wxListBox* m_nodeList = nullptr;               // 1041 Node List
-    wxStaticLine* m_separator = nullptr;           // 1011
-    wxStaticBox* m_nodeListGroup = nullptr;        // 1010 "Node List"
-    wxStaticBox* m_messageLogGroup = nullptr;      // 1009 "Message Log"
-    wxCheckBox* m_showParameters = nullptr;        // 1003 "Show parameters"
-    wxButton* m_xyRssiReq = nullptr;               // 1002 "XY-RSSI Req"
-    wxButton* m_refConfReq = nullptr;              // 1005 "Ref.Conf.Req"
-    wxButton* m_refConf = nullptr;                 // 1006 "Ref. Conf."
-    wxButton* m_blindConfReq = nullptr;            // 1007 "Blind Conf. Req"
-    wxButton* m_blindConf = nullptr;               // 1008 "Blind Conf."
-    wxStaticBox* m_sendMessageGroup = nullptr;     // 1000 "Send Message"
-    wxButton* m_blindFindReq = nullptr;            // 1001 "Blind Find Req"
+    wxListBox* m_nodeList = nullptr;             // 1041 Node List
+    wxStaticLine* m_separator = nullptr;         // 1011
+    wxStaticBox* m_nodeListGroup = nullptr;      // 1010 "Node List"
+    wxStaticBox* m_messageLogGroup = nullptr;    // 1009 "Message Log"
+    wxCheckBox* m_showParameters = nullptr;      // 1003 "Show parameters"
+    wxButton* m_xyRssiReq = nullptr;             // 1002 "XY-RSSI Req"
+    wxButton* m_refConfReq = nullptr;            // 1005 "Ref.Conf.Req"
+    wxButton* m_refConf = nullptr;               // 1006 "Ref. Conf."
+    wxButton* m_blindConfReq = nullptr;          // 1007 "Blind Conf. Req"
+    wxButton* m_blindConf = nullptr;             // 1008 "Blind Conf."
+    wxStaticBox* m_sendMessageGroup = nullptr;   // 1000 "Send Message"
+    wxButton* m_blindFindReq = nullptr;          // 1001 "Blind Find Req"
 
-    wxIcon m_hIcon;                                // icon 128 at 16 x 16
+    wxIcon m_hIcon;   // icon 128 at 16 x 16
     CDongleLink m_link;
     CDataBuffer* m_pDataBuffer = nullptr;
-    CMainToolBar m_toolBar;                        // 132
-    wxStatusBar m_statusBar;                       // 103
+    CMainToolBar m_toolBar;    // 132
+    wxStatusBar m_statusBar;   // 103
     CMessageLogCtrl m_messageLog;
-    wxChoice* m_pComPortCombo = nullptr;           // on the toolbar
-    std::string m_strComPort;                      // text of the selected entry
-    std::string m_strLogFile;                      // UTF-8 path handed to the engine
-    int32_t m_bAppendToLogFile = 0;                // its menu item: MenuItemId(ID_APPEND_TO_LOG_FILE)
+    wxChoice* m_pComPortCombo = nullptr;   // on the toolbar
+    std::string m_strComPort;              // text of the selected entry
+    std::string m_strLogFile;              // UTF-8 path handed to the engine
+    int32_t m_bAppendToLogFile = 0;        // its menu item: MenuItemId(ID_APPEND_TO_LOG_FILE)
     // Node List entries carry their node address as client data: (void*)(wxUIntPtr)addr.
     int32_t m_nSelectedNode = 0;
     CToolTipCtrlEx m_toolTip;

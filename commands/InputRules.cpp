@@ -24,8 +24,8 @@ int DigitValue(char c, int base)
 }
 
 // limitPositive and limitNegative bound the magnitude for each sign.
-bool ReadNumber(std::string_view text, int base, uint64_t limitPositive,
-                uint64_t limitNegative, int64_t* value)
+bool ReadNumber(std::string_view text, int base, uint64_t limitPositive, uint64_t limitNegative,
+                int64_t* value)
 {
     size_t i = 0;
     const size_t n = text.size();
@@ -38,8 +38,8 @@ bool ReadNumber(std::string_view text, int base, uint64_t limitPositive,
     }
     // "0x" with no hexadecimal digit after it reads as the number 0 followed by an 'x',
     // as scanf has it.
-    if (base == 16 && i + 2 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')
-        && DigitValue(text[i + 2], 16) >= 0)
+    if (base == 16 && i + 2 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+        DigitValue(text[i + 2], 16) >= 0)
         i += 2;
 
     const uint64_t limit = negative ? limitNegative : limitPositive;
@@ -74,10 +74,9 @@ bool InRange(bool read, int64_t v, int64_t lo, int64_t hi, uint32_t* value)
 
 const char HEX_ADDRESS_MESSAGE[] = "Give a hex value between 0x0000 and 0xFFFF";
 const char POSITION_MESSAGE[] = "e.g. Allowed format: 10, 10.5 or 10.50";
-const char TIME_MESSAGE[] =
-    "The value should be given in 100 milliseconds and should be between 0 - 65535";
+const char TIME_MESSAGE[] = "The value should be given in 100 milliseconds and should be between 0 - 65535";
 
-} // namespace
+}   // namespace
 
 bool ReadDecimal(std::string_view text, int64_t* value)
 {
@@ -179,33 +178,28 @@ std::string FormatDecimal(uint32_t value)
 }
 
 const ParamField REF_FIELDS[REF_FIELD_COUNT] = {
-    {1016, 1027, "Dest. Addr.: 0x", 1, FieldKind::Hex, 0, 0xFFFF,
-     "Invalid Node ID!", HEX_ADDRESS_MESSAGE},
-    {1014, 1028, "X Position:", 2, FieldKind::Position, 0, MAX_POSITION_WHOLE,
-     "Invalid input X Position!", POSITION_MESSAGE},
-    {1015, 1029, "Y Position:", 3, FieldKind::Position, 0, MAX_POSITION_WHOLE,
-     "Invalid input Y Position!", POSITION_MESSAGE},
+    {1016, 1027, "Dest. Addr.: 0x", 1, FieldKind::Hex, 0, 0xFFFF, "Invalid Node ID!", HEX_ADDRESS_MESSAGE},
+    {1014, 1028, "X Position:", 2, FieldKind::Position, 0, MAX_POSITION_WHOLE, "Invalid input X Position!",
+     POSITION_MESSAGE},
+    {1015, 1029, "Y Position:", 3, FieldKind::Position, 0, MAX_POSITION_WHOLE, "Invalid input Y Position!",
+     POSITION_MESSAGE},
 };
 
 const ParamField BLIND_FIELDS[BLIND_FIELD_COUNT] = {
-    {1017, 1030, "Dest. Addr.:   0x", 1, FieldKind::Hex, 0, 0xFFFF,
-     "Invalid Node ID!", HEX_ADDRESS_MESSAGE},
-    {1018, 1031, "A:", 2, FieldKind::Decimal, 0, 255,
-     "Invalid A parameter!", "The A parameter should be a value between 0 and 255"},
-    {1019, 1032, "N:", 3, FieldKind::Decimal, 0, 255,
-     "Invalid N parameter!", "The N parameter should be a value between 0 and 255"},
-    {1020, 1033, "Operationg Mode:", 4, FieldKind::Decimal, 0, 1,
-     "Invalid Operating mode!", "0 - Polled, 1 - Auto"},
-    {1021, 1034, "Collect Time:", 5, FieldKind::Decimal, 0, 65535,
-     "Invalid Collect Time!", TIME_MESSAGE},
-    {1022, 1035, "Cycle Time:", 6, FieldKind::Decimal, 0, 65535,
-     "Invalid Cycle Time!", TIME_MESSAGE},
-    {1023, 1036, "Rep. Short Address:   0x", 7, FieldKind::Hex, 0, 0xFFFF,
-     "Invalid Report Short Address!", HEX_ADDRESS_MESSAGE},
-    {1024, 1037, "Rep. End Point:", 8, FieldKind::Decimal, 0, 255,
-     "Invalid Report Endpoint!", "The report Endpoint should be between 0 and 255"},
-    {1025, 1038, "Min. Ref. Nodes:", 9, FieldKind::Decimal, 1, 8,
-     "Invalid Minimum of reference nodes!",
+    {1017, 1030, "Dest. Addr.:   0x", 1, FieldKind::Hex, 0, 0xFFFF, "Invalid Node ID!", HEX_ADDRESS_MESSAGE},
+    {1018, 1031, "A:", 2, FieldKind::Decimal, 0, 255, "Invalid A parameter!",
+     "The A parameter should be a value between 0 and 255"},
+    {1019, 1032, "N:", 3, FieldKind::Decimal, 0, 255, "Invalid N parameter!",
+     "The N parameter should be a value between 0 and 255"},
+    {1020, 1033, "Operationg Mode:", 4, FieldKind::Decimal, 0, 1, "Invalid Operating mode!",
+     "0 - Polled, 1 - Auto"},
+    {1021, 1034, "Collect Time:", 5, FieldKind::Decimal, 0, 65535, "Invalid Collect Time!", TIME_MESSAGE},
+    {1022, 1035, "Cycle Time:", 6, FieldKind::Decimal, 0, 65535, "Invalid Cycle Time!", TIME_MESSAGE},
+    {1023, 1036, "Rep. Short Address:   0x", 7, FieldKind::Hex, 0, 0xFFFF, "Invalid Report Short Address!",
+     HEX_ADDRESS_MESSAGE},
+    {1024, 1037, "Rep. End Point:", 8, FieldKind::Decimal, 0, 255, "Invalid Report Endpoint!",
+     "The report Endpoint should be between 0 and 255"},
+    {1025, 1038, "Min. Ref. Nodes:", 9, FieldKind::Decimal, 1, 8, "Invalid Minimum of reference nodes!",
      "The Minimum reference nodes should be between 1 and 8"},
 };
 

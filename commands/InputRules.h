@@ -48,7 +48,7 @@ struct ParamField {
     const char* label;
     int word;
     FieldKind kind;
-    int64_t lo;             // valid values, both bounds included (positions: whole part)
+    int64_t lo;   // valid values, both bounds included (positions: whole part)
     int64_t hi;
     const char* caption;
     const char* message;

@@ -42,9 +42,9 @@ bool ChooseLogFile(wxWindow* owner, wxString* pPath)
         }
         path << "." << kDefaultExtension;
         if (wxFileName::Exists(path)) {
-            const wxString question = wxString::Format(
-                "A file named \"%s\" already exists. Do you want to replace it?",
-                wxFileName(path).GetFullName());
+            const wxString question =
+                wxString::Format("A file named \"%s\" already exists. Do you want to replace it?",
+                                 wxFileName(path).GetFullName());
             // The chooser's own title, as the question belongs to it.
             if (wxMessageBox(question, wxFileSelectorPromptStr, wxYES_NO | wxNO_DEFAULT | wxICON_WARNING,
                              owner) != wxYES)
@@ -55,7 +55,7 @@ bool ChooseLogFile(wxWindow* owner, wxString* pPath)
     }
 }
 
-} // namespace
+}   // namespace
 
 void CTessarinDlg::OnLogFile()
 {

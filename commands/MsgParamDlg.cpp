@@ -16,17 +16,16 @@ namespace {
 constexpr int DLG_WIDTH = 304;
 constexpr int DLG_HEIGHT = 255;
 constexpr int MARGIN = 7;
-constexpr int ROW_FIRST = 14;       // top of the first row below the top of its group
+constexpr int ROW_FIRST = 14;   // top of the first row below the top of its group
 constexpr int ROW_PITCH = 22;
 constexpr int ROW_HEIGHT = 14;
-constexpr int GAP = 4;              // between a label and its edit
+constexpr int GAP = 4;   // between a label and its edit
 constexpr int BUTTON_WIDTH = 50;
 constexpr int BUTTON_HEIGHT = 14;
 constexpr int BUTTON_GAP = 7;
 
 constexpr int BLIND_LEFT = 152;
-const wxRect REF_BOX(MARGIN, MARGIN, BLIND_LEFT - 2 * MARGIN,
-                     ROW_FIRST + 2 * ROW_PITCH + ROW_HEIGHT + 10);
+const wxRect REF_BOX(MARGIN, MARGIN, BLIND_LEFT - 2 * MARGIN, ROW_FIRST + 2 * ROW_PITCH + ROW_HEIGHT + 10);
 const wxRect BLIND_BOX(BLIND_LEFT, MARGIN, DLG_WIDTH - BLIND_LEFT - MARGIN,
                        ROW_FIRST + 8 * ROW_PITCH + ROW_HEIGHT + 10);
 constexpr int REF_LABEL_WIDTH = 72;
@@ -46,12 +45,10 @@ FieldSet FieldsOf(unsigned mode)
     return {BLIND_FIELDS, BLIND_FIELD_COUNT};
 }
 
-} // namespace
+}   // namespace
 
 CMsgParamDlg::CMsgParamDlg(DongleMessage* record, unsigned mode, wxWindow* parent)
-    : wxDialog(parent, wxID_ANY, "Message Parameters"),
-      m_nMode(mode),
-      m_pRecord(record)
+    : wxDialog(parent, wxID_ANY, "Message Parameters"), m_nMode(mode), m_pRecord(record)
 {
     CreateControls();
     Fill();
@@ -66,10 +63,11 @@ void CMsgParamDlg::CreateControls()
     const wxSize buttonSize = ConvertDialogToPixels(wxSize(BUTTON_WIDTH, BUTTON_HEIGHT));
     const int buttonTop = DLG_HEIGHT - MARGIN - BUTTON_HEIGHT;
     const int cancelLeft = DLG_WIDTH - MARGIN - BUTTON_WIDTH;
-    auto* ok = new wxButton(this, wxID_OK, "OK", ConvertDialogToPixels(
-                                wxPoint(cancelLeft - BUTTON_GAP - BUTTON_WIDTH, buttonTop)));
-    auto* cancel = new wxButton(this, wxID_CANCEL, "Cancel",
-                                ConvertDialogToPixels(wxPoint(cancelLeft, buttonTop)));
+    auto* ok =
+        new wxButton(this, wxID_OK, "OK",
+                     ConvertDialogToPixels(wxPoint(cancelLeft - BUTTON_GAP - BUTTON_WIDTH, buttonTop)));
+    auto* cancel =
+        new wxButton(this, wxID_CANCEL, "Cancel", ConvertDialogToPixels(wxPoint(cancelLeft, buttonTop)));
     for (wxButton* b : {ok, cancel})
         b->SetSize(wxSize(buttonSize.x, std::max(buttonSize.y, b->GetBestSize().y)));
     ok->SetDefault();
@@ -78,14 +76,13 @@ void CMsgParamDlg::CreateControls()
 
     CreateGroup("Reference node configuration", 1026, REF_BOX, REF_FIELDS, REF_FIELD_COUNT,
                 m_nMode == MODE_REFERENCE, REF_LABEL_WIDTH);
-    CreateGroup("Blind node configuration", wxID_ANY, BLIND_BOX, BLIND_FIELDS,
-                BLIND_FIELD_COUNT, m_nMode != MODE_REFERENCE, BLIND_LABEL_WIDTH);
+    CreateGroup("Blind node configuration", wxID_ANY, BLIND_BOX, BLIND_FIELDS, BLIND_FIELD_COUNT,
+                m_nMode != MODE_REFERENCE, BLIND_LABEL_WIDTH);
     Centre();
 }
 
-void CMsgParamDlg::CreateGroup(const wxString& title, int id, wxRect box,
-                               const ParamField* fields, int count, bool active,
-                               int labelWidth)
+void CMsgParamDlg::CreateGroup(const wxString& title, int id, wxRect box, const ParamField* fields, int count,
+                               bool active, int labelWidth)
 {
     new wxStaticBox(this, id, title, ConvertDialogToPixels(box.GetPosition()),
                     ConvertDialogToPixels(box.GetSize()));
@@ -96,9 +93,8 @@ void CMsgParamDlg::CreateGroup(const wxString& title, int id, wxRect box,
     for (int i = 0; i < count; ++i) {
         const ParamField& f = fields[i];
         const int top = box.y + ROW_FIRST + i * ROW_PITCH;
-        auto* label = new wxStaticText(this, f.labelId, wxString::FromUTF8(f.label),
-                                       wxDefaultPosition, wxDefaultSize,
-                                       wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+        auto* label = new wxStaticText(this, f.labelId, wxString::FromUTF8(f.label), wxDefaultPosition,
+                                       wxDefaultSize, wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
         auto* edit = new wxTextCtrl(this, f.editId, wxEmptyString);
 
         // A theme that wants taller edits than the row grants gets them; the label is
@@ -122,8 +118,7 @@ void CMsgParamDlg::Fill()
     const FieldSet set = FieldsOf(m_nMode);
     for (int i = 0; i < set.count; ++i) {
         const ParamField& f = set.fields[i];
-        static_cast<wxTextCtrl*>(FindWindow(f.editId))
-            ->ChangeValue(FormatField(f, m_pRecord->word[f.word]));
+        static_cast<wxTextCtrl*>(FindWindow(f.editId))->ChangeValue(FormatField(f, m_pRecord->word[f.word]));
     }
 }
 

@@ -12,8 +12,8 @@ class wxTextCtrl;
 class CMsgParamDlg : public wxDialog {
 public:
     enum : unsigned {
-        MODE_BLIND = 0,         // edits words 1..9 of the record (so does any mode but 1)
-        MODE_REFERENCE = 1,     // edits words 1..3
+        MODE_BLIND = 0,       // edits words 1..9 of the record (so does any mode but 1)
+        MODE_REFERENCE = 1,   // edits words 1..3
     };
 
     // Shows what record holds for the fields of mode; the other mode's fields stay
@@ -27,8 +27,8 @@ public:
 
 private:
     void CreateControls();
-    void CreateGroup(const wxString& title, int id, wxRect box, const ParamField* fields,
-                     int count, bool active, int labelWidth);
+    void CreateGroup(const wxString& title, int id, wxRect box, const ParamField* fields, int count,
+                     bool active, int labelWidth);
     void Fill();
     void OnOK(wxCommandEvent& event);
 

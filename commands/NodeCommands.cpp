@@ -29,12 +29,17 @@ const UnicastCommand kRefConfReq = {
 const UnicastCommand kBlindConfReq = {
     MSG_BLIND_NODE_REQ_CONF, &CTessarinSettings::m_nDestAddrBlindN, CommandDialog::DestAddr, 0, {}};
 
-const UnicastCommand kRefConf = {
-    MSG_REF_NODE_CONF, &CTessarinSettings::m_nDestAddrRefN, CommandDialog::RefParams, 2,
-    {&CTessarinSettings::m_nXPos, &CTessarinSettings::m_nYPos}};
+const UnicastCommand kRefConf = {MSG_REF_NODE_CONF,
+                                 &CTessarinSettings::m_nDestAddrRefN,
+                                 CommandDialog::RefParams,
+                                 2,
+                                 {&CTessarinSettings::m_nXPos, &CTessarinSettings::m_nYPos}};
 
 const UnicastCommand kBlindConf = {
-    MSG_BLIND_NODE_CONF, &CTessarinSettings::m_nDestAddrBlindN, CommandDialog::BlindParams, 8,
+    MSG_BLIND_NODE_CONF,
+    &CTessarinSettings::m_nDestAddrBlindN,
+    CommandDialog::BlindParams,
+    8,
     {&CTessarinSettings::m_nA, &CTessarinSettings::m_nIndex, &CTessarinSettings::m_nMode,
      &CTessarinSettings::m_nCollectTime, &CTessarinSettings::m_nCycleTime,
      &CTessarinSettings::m_nReportShortAddr, &CTessarinSettings::m_nReportEndpoint,
@@ -60,14 +65,14 @@ bool RunDialog(CommandDialog dialog, DongleMessage* msg, wxWindow* owner)
         msg->word[1] = static_cast<uint32_t>(addr);
         return true;
     }
-    const unsigned mode = dialog == CommandDialog::RefParams ? CMsgParamDlg::MODE_REFERENCE
-                                                             : CMsgParamDlg::MODE_BLIND;
+    const unsigned mode =
+        dialog == CommandDialog::RefParams ? CMsgParamDlg::MODE_REFERENCE : CMsgParamDlg::MODE_BLIND;
     CMsgParamDlg dlg(msg, mode, owner);
     return dlg.ShowModal() != wxID_CANCEL;
 }
 
-void SendUnicast(const UnicastCommand& cmd, CDongleLink& link, int32_t selectedNode,
-                 bool showParameters, wxWindow* owner)
+void SendUnicast(const UnicastCommand& cmd, CDongleLink& link, int32_t selectedNode, bool showParameters,
+                 wxWindow* owner)
 {
     // Afresh for every press: the last successful send of this kind gives the defaults.
     // A key that cannot be read leaves every value 0, and the command goes on with them.
@@ -95,7 +100,7 @@ void SendUnicast(const UnicastCommand& cmd, CDongleLink& link, int32_t selectedN
     settings.Save();
 }
 
-} // namespace
+}   // namespace
 
 void CTessarinDlg::OnXyRssiReq()
 {

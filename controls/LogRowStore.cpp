@@ -8,15 +8,11 @@ bool CLogRowStore::Insert(size_t index, const char* text, size_t length)
     if (index > m_rows.size() || length >= static_cast<size_t>(-1) / 2)
         return false;
     // Grow the row array first, so a failure there leaves the text blocks untouched.
-    if (m_rows.size() == m_rows.capacity())
-    {
-        try
-        {
+    if (m_rows.size() == m_rows.capacity()) {
+        try {
             m_rows.reserve(m_rows.capacity() ? m_rows.capacity() * 2 : 1024);
-        }
-        catch (const std::bad_alloc&)
-        {
-            return false; // the caller reports it as a row not inserted
+        } catch (const std::bad_alloc&) {
+            return false;   // the caller reports it as a row not inserted
         }
     }
     // The flags byte goes just before the text.
@@ -35,8 +31,7 @@ bool CLogRowStore::Insert(size_t index, const char* text, size_t length)
 
 char* CLogRowStore::Allocate(size_t bytes)
 {
-    if (bytes <= m_nFreeBytes)
-    {
+    if (bytes <= m_nFreeBytes) {
         char* p = m_pFree;
         m_pFree += bytes;
         m_nFreeBytes -= bytes;
@@ -45,12 +40,9 @@ char* CLogRowStore::Allocate(size_t bytes)
     const bool own = bytes > kBlockSize / 4;
     const size_t size = own ? bytes : kBlockSize;
     // Make room in the block list before allocating, so a failure leaks nothing.
-    try
-    {
+    try {
         m_blocks.reserve(m_blocks.size() + 1);
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         return nullptr;
     }
     char* block = new (std::nothrow) char[size];
@@ -58,7 +50,7 @@ char* CLogRowStore::Allocate(size_t bytes)
         return nullptr;
     m_blocks.emplace_back(block);
     if (own)
-        return block; // the partly filled block stays the one being filled
+        return block;   // the partly filled block stays the one being filled
     m_pFree = block + bytes;
     m_nFreeBytes = size - bytes;
     return block;
@@ -92,20 +84,16 @@ void CLogRowStore::Clear()
 void CLogRowStore::Compact()
 {
     CLogRowStore fresh;
-    try
-    {
+    try {
         fresh.m_rows.reserve(m_rows.size());
+    } catch (const std::bad_alloc&) {
+        return;   // keep the dead bytes; a later erase tries again
     }
-    catch (const std::bad_alloc&)
-    {
-        return; // keep the dead bytes; a later erase tries again
-    }
-    for (const char* row : m_rows)
-    {
+    for (const char* row : m_rows) {
         const size_t length = std::strlen(row);
         char* p = fresh.Allocate(length + 2);
         if (!p)
-            return; // as above: the old store is still whole
+            return;   // as above: the old store is still whole
         std::memcpy(p, row - 1, length + 2);
         fresh.m_rows.push_back(p + 1);
         fresh.m_nLiveBytes += length + 1;

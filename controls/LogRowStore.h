@@ -9,8 +9,7 @@
 // the owner and one pointer, and an append copies the text once and allocates only when
 // a block fills up.
 // Not thread-safe: it belongs to the control's thread.
-class CLogRowStore
-{
+class CLogRowStore {
 public:
     CLogRowStore() = default;
     CLogRowStore(const CLogRowStore&) = delete;
@@ -26,10 +25,7 @@ public:
     const char* Get(size_t index) const { return m_rows[index]; }
 
     // The owner's flags of a row: zero when inserted, kept until the row goes.
-    unsigned char GetFlags(size_t index) const
-    {
-        return static_cast<unsigned char>(m_rows[index][-1]);
-    }
+    unsigned char GetFlags(size_t index) const { return static_cast<unsigned char>(m_rows[index][-1]); }
     void SetFlags(size_t index, unsigned char flags)
     {
         const_cast<char*>(m_rows[index])[-1] = static_cast<char>(flags);

@@ -39,8 +39,8 @@ bool DescribeBitmap(const ResourceBytes& res, BitmapDesc* desc, wxImage* image)
     const int32_t width = static_cast<int32_t>(ReadU32(info + 4));
     const int32_t rawHeight = static_cast<int32_t>(ReadU32(info + 8));
     if (infoSize < kInfoHeader || ReadU16(info + 12) != 1 || ReadU16(info + 14) != 24 ||
-        ReadU32(info + 16) != 0 || width <= 0 || width > 65536 || rawHeight == 0 ||
-        rawHeight < -65536 || rawHeight > 65536)
+        ReadU32(info + 16) != 0 || width <= 0 || width > 65536 || rawHeight == 0 || rawHeight < -65536 ||
+        rawHeight > 65536)
         return false;
     const bool bottomUp = rawHeight > 0;
     const int height = bottomUp ? rawHeight : -rawHeight;
@@ -70,7 +70,7 @@ bool DescribeBitmap(const ResourceBytes& res, BitmapDesc* desc, wxImage* image)
     return true;
 }
 
-} // namespace
+}   // namespace
 
 CMainToolBar::CMainToolBar() = default;
 

@@ -9,8 +9,7 @@
 // The flat toolbar at the top of the main window. Its images come from the bitmap
 // strips in the resources; the colour of each strip's first stored pixel is its mask.
 // Every operation belongs to the user-interface thread.
-class CMainToolBar : public wxToolBar
-{
+class CMainToolBar : public wxToolBar {
 public:
     // Which of the three image lists an image list is for.
     enum ImageListKind { TB_SETIMAGELIST = 0, TB_SETHOTIMAGELIST = 1, TB_SETDISABLEDIMAGELIST = 2 };

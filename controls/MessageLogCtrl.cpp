@@ -15,79 +15,71 @@
 
 #include "platform/Text.h"
 
-wxBEGIN_EVENT_TABLE(CMessageLogCtrl, wxWindow)
-    EVT_PAINT(CMessageLogCtrl::OnPaint)
-    EVT_SIZE(CMessageLogCtrl::OnSize)
-    EVT_SET_FOCUS(CMessageLogCtrl::OnSetFocus)
-    EVT_KILL_FOCUS(CMessageLogCtrl::OnKillFocus)
-    EVT_LEFT_DOWN(CMessageLogCtrl::OnLButtonDown)
-    EVT_RIGHT_DOWN(CMessageLogCtrl::OnLButtonDown)
-    EVT_LEFT_UP(CMessageLogCtrl::OnLButtonUp)
-    EVT_RIGHT_UP(CMessageLogCtrl::OnLButtonUp)
-    EVT_MOTION(CMessageLogCtrl::OnMouseMove)
-    EVT_LEFT_DCLICK(CMessageLogCtrl::OnDoubleClick)
-    EVT_RIGHT_DCLICK(CMessageLogCtrl::OnDoubleClick)
-    EVT_MOUSEWHEEL(CMessageLogCtrl::OnMouseWheel)
-    EVT_MOUSE_CAPTURE_LOST(CMessageLogCtrl::OnCaptureLost)
-    EVT_KEY_DOWN(CMessageLogCtrl::OnKeyDown)
-    EVT_SCROLLWIN(CMessageLogCtrl::OnScroll)
-    EVT_TIMER(wxID_ANY, CMessageLogCtrl::OnRowPaintTimer)
-wxEND_EVENT_TABLE()
+wxBEGIN_EVENT_TABLE(CMessageLogCtrl, wxWindow) EVT_PAINT(CMessageLogCtrl::OnPaint)
+    EVT_SIZE(CMessageLogCtrl::OnSize) EVT_SET_FOCUS(CMessageLogCtrl::OnSetFocus)
+        EVT_KILL_FOCUS(CMessageLogCtrl::OnKillFocus) EVT_LEFT_DOWN(CMessageLogCtrl::OnLButtonDown)
+            EVT_RIGHT_DOWN(CMessageLogCtrl::OnLButtonDown) EVT_LEFT_UP(CMessageLogCtrl::OnLButtonUp)
+                EVT_RIGHT_UP(CMessageLogCtrl::OnLButtonUp) EVT_MOTION(CMessageLogCtrl::OnMouseMove)
+                    EVT_LEFT_DCLICK(CMessageLogCtrl::OnDoubleClick)
+                        EVT_RIGHT_DCLICK(CMessageLogCtrl::OnDoubleClick)
+                            EVT_MOUSEWHEEL(CMessageLogCtrl::OnMouseWheel)
+                                EVT_MOUSE_CAPTURE_LOST(CMessageLogCtrl::OnCaptureLost)
+                                    EVT_KEY_DOWN(CMessageLogCtrl::OnKeyDown)
+                                        EVT_SCROLLWIN(CMessageLogCtrl::OnScroll)
+                                            EVT_TIMER(wxID_ANY, CMessageLogCtrl::OnRowPaintTimer)
+                                                wxEND_EVENT_TABLE()
 
-namespace
+                                                    namespace
 {
-const int kHeaderHeight = CMessageLogCtrl::kHeaderHeight;
+    const int kHeaderHeight = CMessageLogCtrl::kHeaderHeight;
 
-// Appends the UTF-8 form of text to out, up to its first NUL. Lone surrogates become
-// U+FFFD, so what is stored always converts back.
-void AppendAsUtf8(const wxString& text, std::string& out)
-{
-    unsigned pendingHigh = 0;
-    // Where wchar_t is 16 bits the string iterates UTF-16 units, so pairs are joined here.
-    for (wxString::const_iterator it = text.begin(); it != text.end(); ++it)
+    // Appends the UTF-8 form of text to out, up to its first NUL. Lone surrogates become
+    // U+FFFD, so what is stored always converts back.
+    void AppendAsUtf8(const wxString& text, std::string& out)
     {
-        unsigned cp = static_cast<unsigned>((*it).GetValue());
-        if (cp == 0)
-            break;
-        if (pendingHigh)
-        {
-            if (cp >= 0xDC00 && cp <= 0xDFFF)
-            {
-                AppendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
+        unsigned pendingHigh = 0;
+        // Where wchar_t is 16 bits the string iterates UTF-16 units, so pairs are joined here.
+        for (wxString::const_iterator it = text.begin(); it != text.end(); ++it) {
+            unsigned cp = static_cast<unsigned>((*it).GetValue());
+            if (cp == 0)
+                break;
+            if (pendingHigh) {
+                if (cp >= 0xDC00 && cp <= 0xDFFF) {
+                    AppendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
+                    pendingHigh = 0;
+                    continue;
+                }
+                AppendUtf8(out, 0xFFFD);
                 pendingHigh = 0;
-                continue;
             }
-            AppendUtf8(out, 0xFFFD);
-            pendingHigh = 0;
+            if (cp >= 0xD800 && cp <= 0xDBFF)
+                pendingHigh = cp;
+            else if ((cp >= 0xDC00 && cp <= 0xDFFF) || cp > 0x10FFFF)
+                AppendUtf8(out, 0xFFFD);
+            else
+                AppendUtf8(out, cp);
         }
-        if (cp >= 0xD800 && cp <= 0xDBFF)
-            pendingHigh = cp;
-        else if ((cp >= 0xDC00 && cp <= 0xDFFF) || cp > 0x10FFFF)
+        if (pendingHigh)
             AppendUtf8(out, 0xFFFD);
-        else
-            AppendUtf8(out, cp);
     }
-    if (pendingHigh)
-        AppendUtf8(out, 0xFFFD);
-}
 
-// Text handed in as bytes need not be UTF-8; Latin-1 shows every byte as something.
-wxString FromBytes(const char* p, size_t n)
-{
-    wxString s = wxString::FromUTF8(p, n);
-    if (s.empty() && n)
-        s = wxString(p, wxConvISO8859_1, n);
-    return s;
-}
-} // namespace
+    // Text handed in as bytes need not be UTF-8; Latin-1 shows every byte as something.
+    wxString FromBytes(const char* p, size_t n)
+    {
+        wxString s = wxString::FromUTF8(p, n);
+        if (s.empty() && n)
+            s = wxString(p, wxConvISO8859_1, n);
+        return s;
+    }
+}   // namespace
 
 CMessageLogCtrl::CMessageLogCtrl()
 {
     m_timerRowPaint.SetOwner(this);
 }
 
-CMessageLogCtrl::CMessageLogCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos,
-                                 const wxSize& size, long style)
+CMessageLogCtrl::CMessageLogCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size,
+                                 long style)
     : CMessageLogCtrl()
 {
     Create(parent, id, pos, size, style);
@@ -100,8 +92,8 @@ CMessageLogCtrl::~CMessageLogCtrl()
         ReleaseMouse();
 }
 
-bool CMessageLogCtrl::Create(wxWindow* parent, wxWindowID id, const wxPoint& pos,
-                             const wxSize& size, long style)
+bool CMessageLogCtrl::Create(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size,
+                             long style)
 {
     // The paint handler covers every pixel, so the toolkit must not erase first.
     SetBackgroundStyle(wxBG_STYLE_PAINT);
@@ -132,7 +124,7 @@ void CMessageLogCtrl::InsertColumn(const wxString& title, int width, int positio
     position = std::clamp(position, 0, count);
     m_columns.insert(m_columns.begin() + position, column);
     m_header = wxBitmap();
-    m_rows.ClearFlags(); // the cells of every row now fall elsewhere
+    m_rows.ClearFlags();   // the cells of every row now fall elsewhere
     if (!GetHandle())
         return;
     LayoutColumns();
@@ -167,8 +159,7 @@ int CMessageLogCtrl::InsertRowBytes(const char* text, size_t length, int positio
     if (position <= m_nCurSel)
         ++m_nCurSel;
     const int oldTop = m_nTopRow;
-    if (position > m_nRowsPerPage)
-    {
+    if (position > m_nRowsPerPage) {
         m_nTopRow = position - m_nRowsPerPage + 1;
         m_nVScrollPos = m_nTopRow;
     }
@@ -225,8 +216,7 @@ void CMessageLogCtrl::SetCurSel(int row)
     if (t > row)
         t = row;
     const int P = m_nRowsPerPage;
-    if (P >= 0 && P <= count)
-    {
+    if (P >= 0 && P <= count) {
         if (t < row - P + 1)
             t = row - P + 1;
         if (t + P > count)
@@ -235,17 +225,14 @@ void CMessageLogCtrl::SetCurSel(int row)
     if (t < 0)
         t = 0;
 
-    if (t != m_nTopRow)
-    {
+    if (t != m_nTopRow) {
         const wxSize cs = GetClientSize();
         RefreshRect(wxRect(0, kHeaderHeight, cs.x, std::max(0, cs.y - kHeaderHeight)), true);
         m_nVScrollPos = std::clamp(t, 0, GetVScrollLimit());
         MoveVThumb();
         m_nTopRow = t;
         m_nCurSel = row;
-    }
-    else
-    {
+    } else {
         InvalidateRowStrip(m_nCurSel);
         InvalidateRowStrip(row);
         m_nCurSel = row;
@@ -283,8 +270,7 @@ void CMessageLogCtrl::LayoutColumns()
 {
     const int L = 0, T = 0, R = GetClientSize().x;
     int x = L;
-    for (size_t i = 0; i < m_columns.size(); ++i)
-    {
+    for (size_t i = 0; i < m_columns.size(); ++i) {
         LOGCOLUMN& column = m_columns[i];
         const int right = (i + 1 == m_columns.size()) ? R : x + column.width;
         column.rcHeader = LOGRECT{x, T, right, T + kHeaderHeight};
@@ -302,8 +288,7 @@ void CMessageLogCtrl::UpdateScrollBars()
 
     // Windows terms: range 0 .. count - 1 with page P. The toolkit wants the number of
     // positions and shows the bar only while it exceeds the page, as Windows does.
-    if (m_vBar.pos != m_nVScrollPos || m_vBar.page != m_nRowsPerPage || m_vBar.range != count)
-    {
+    if (m_vBar.pos != m_nVScrollPos || m_vBar.page != m_nRowsPerPage || m_vBar.range != count) {
         m_vBar = ScrollBarState{m_nVScrollPos, m_nRowsPerPage, count};
         SetScrollbar(wxVERTICAL, m_nVScrollPos, m_nRowsPerPage, count);
     }
@@ -312,8 +297,7 @@ void CMessageLogCtrl::UpdateScrollBars()
     if (M <= 0)
         m_nHScrollPos = 0;
     const int hRange = std::max(0, M + 1);
-    if (m_hBar.pos != m_nHScrollPos || m_hBar.page != 5 || m_hBar.range != hRange)
-    {
+    if (m_hBar.pos != m_nHScrollPos || m_hBar.page != 5 || m_hBar.range != hRange) {
         m_hBar = ScrollBarState{m_nHScrollPos, 5, hRange};
         SetScrollbar(wxHORIZONTAL, m_nHScrollPos, 5, hRange);
     }
@@ -324,7 +308,7 @@ void CMessageLogCtrl::InvalidateRowStrip(int row)
     const wxSize cs = GetClientSize();
     const long long y = static_cast<long long>(row - m_nTopRow) * m_nRowHeight + kHeaderHeight;
     if (y + m_nRowHeight <= kHeaderHeight || y >= cs.y)
-        return; // off screen: nothing to repaint
+        return;   // off screen: nothing to repaint
     RefreshRect(wxRect(0, static_cast<int>(y), cs.x, m_nRowHeight), true);
 }
 
@@ -335,7 +319,7 @@ void CMessageLogCtrl::InvalidateRowsFrom(int row)
         row = m_nTopRow;
     const long long y = static_cast<long long>(row - m_nTopRow) * m_nRowHeight + kHeaderHeight;
     if (y >= cs.y)
-        return; // below the page: an append there costs no paint
+        return;   // below the page: an append there costs no paint
     RefreshRect(wxRect(0, static_cast<int>(y), cs.x, cs.y - static_cast<int>(y)), false);
 }
 
@@ -348,8 +332,7 @@ void CMessageLogCtrl::ShowInsertedRow(int row)
     // and the scroll bar once per interval, which doubles while rows keep coming: a
     // sustained stream costs a few paints a second. The control's own state is always
     // current.
-    if (m_timerRowPaint.IsRunning())
-    {
+    if (m_timerRowPaint.IsRunning()) {
         m_nPendingRow = std::min(m_nPendingRow, row);
         return;
     }
@@ -362,7 +345,7 @@ void CMessageLogCtrl::ShowInsertedRow(int row)
 void CMessageLogCtrl::OnRowPaintTimer(wxTimerEvent&)
 {
     if (m_nPendingRow == INT_MAX)
-        return; // the burst is over
+        return;   // the burst is over
     MeasurePage();
     UpdateScrollBars();
     InvalidateRowsFrom(m_nPendingRow);
@@ -382,8 +365,7 @@ void CMessageLogCtrl::ScrollRowsTo(int p)
 {
     p = std::clamp(p, 0, GetVScrollLimit());
     m_nVScrollPos = p;
-    if (p != m_nTopRow)
-    {
+    if (p != m_nTopRow) {
         m_nTopRow = p;
         // The header does not move with the rows.
         const wxSize cs = GetClientSize();
@@ -395,8 +377,7 @@ void CMessageLogCtrl::ScrollRowsTo(int p)
 void CMessageLogCtrl::MoveVThumb()
 {
     // While inserted rows wait for the bar, its range is stale and would clamp the thumb.
-    if (m_nPendingRow != INT_MAX)
-    {
+    if (m_nPendingRow != INT_MAX) {
         UpdateScrollBars();
         return;
     }
@@ -453,8 +434,7 @@ void CMessageLogCtrl::OnHScroll(wxScrollWinEvent& event)
         h -= half;
     else if (type == wxEVT_SCROLLWIN_PAGEDOWN)
         h += half;
-    else if (type == wxEVT_SCROLLWIN_THUMBTRACK || type == wxEVT_SCROLLWIN_THUMBRELEASE)
-    {
+    else if (type == wxEVT_SCROLLWIN_THUMBTRACK || type == wxEVT_SCROLLWIN_THUMBRELEASE) {
         h = event.GetPosition();
         if (h >= 0 && h < GetHScrollLimit())
             h = h / 64 * 64;
@@ -503,15 +483,13 @@ void CMessageLogCtrl::OnKillFocus(wxFocusEvent& event)
 
 void CMessageLogCtrl::OnLButtonDown(wxMouseEvent& event)
 {
-    if (m_bEnabled)
-    {
+    if (m_bEnabled) {
         SetFocus();
-        if (IsInRowsRect(event.GetPosition()))
-        {
+        if (IsInRowsRect(event.GetPosition())) {
             if (!HasCapture())
                 CaptureMouse();
             OnMouseMove(event);
-            return; // OnMouseMove has let the default processing run
+            return;   // OnMouseMove has let the default processing run
         }
     }
     event.Skip();
@@ -550,8 +528,7 @@ void CMessageLogCtrl::OnKeyDown(wxKeyEvent& event)
         return;
     const int S = m_nCurSel;
     const int P = m_nRowsPerPage;
-    switch (event.GetKeyCode())
-    {
+    switch (event.GetKeyCode()) {
     case WXK_PAGEUP:
     case WXK_NUMPAD_PAGEUP:
         SetCurSel(S - P);
@@ -578,10 +555,8 @@ void CMessageLogCtrl::OnKeyDown(wxKeyEvent& event)
         return;
     case WXK_TAB:
         // Asking for every key takes Tab away from dialog navigation; hand it back.
-        if (!event.HasAnyModifiers() || event.GetModifiers() == wxMOD_SHIFT)
-        {
-            Navigate(event.ShiftDown() ? wxNavigationKeyEvent::IsBackward
-                                       : wxNavigationKeyEvent::IsForward);
+        if (!event.HasAnyModifiers() || event.GetModifiers() == wxMOD_SHIFT) {
+            Navigate(event.ShiftDown() ? wxNavigationKeyEvent::IsBackward : wxNavigationKeyEvent::IsForward);
             return;
         }
         break;
@@ -593,13 +568,9 @@ void CMessageLogCtrl::OnKeyDown(wxKeyEvent& event)
 
 // Cell text of plain rows goes through the DC's graphics context where it has one: the
 // DC's own DrawText lays each string out a second time to track its bounding box.
-class CMessageLogCtrl::CTextPen
-{
+class CMessageLogCtrl::CTextPen {
 public:
-    CTextPen(wxDC& dc, const wxFont& font)
-        : m_dc(dc), m_gc(dc.GetGraphicsContext()), m_font(font)
-    {
-    }
+    CTextPen(wxDC& dc, const wxFont& font) : m_dc(dc), m_gc(dc.GetGraphicsContext()), m_font(font) {}
 
     void SetColour(const wxColour& colour)
     {
@@ -621,8 +592,7 @@ public:
     // Width of the widest line.
     int Width(const wxString& text)
     {
-        if (m_gc)
-        {
+        if (m_gc) {
             wxDouble w = 0, h = 0;
             m_gc->GetTextExtent(text, &w, &h);
             return wxRound(w);
@@ -654,8 +624,7 @@ void CMessageLogCtrl::OnPaint(wxPaintEvent&)
     wxAutoBufferedPaintDC dc(this);
     const wxSize cs = GetClientSize();
     const wxColour clrWindow = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
-    const wxColour B =
-        m_bEnabled ? clrWindow : wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE);
+    const wxColour B = m_bEnabled ? clrWindow : wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE);
     // Rows outside the damaged area keep their pixels; skipping them keeps a one-row
     // repaint (selection, append) from laying out a page of text.
     const wxRect damaged = GetUpdateRegion().GetBox();
@@ -683,8 +652,7 @@ void CMessageLogCtrl::OnPaint(wxPaintEvent&)
         PaintRows(dc, first, last, cs, B);
 
     const int bandTop = drawn * m_nRowHeight + kHeaderHeight;
-    if (bandTop < cs.y)
-    {
+    if (bandTop < cs.y) {
         dc.SetBrush(wxBrush(clrWindow));
         dc.DrawRectangle(0, bandTop, cs.x, cs.y - bandTop);
     }
@@ -696,8 +664,7 @@ void CMessageLogCtrl::OnPaint(wxPaintEvent&)
 void CMessageLogCtrl::PaintHeader(wxDC& dc, const wxSize& cs)
 {
     const wxColour face = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE);
-    if (m_columns.empty())
-    {
+    if (m_columns.empty()) {
         dc.SetBrush(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW)));
         dc.DrawRectangle(0, 0, cs.x, kHeaderHeight);
         return;
@@ -707,9 +674,8 @@ void CMessageLogCtrl::PaintHeader(wxDC& dc, const wxSize& cs)
     // and horizontal position into a transparent bitmap, which then goes over whatever
     // the faces would have been drawn on. Text looks different drawn into a bitmap, so
     // the titles are always written here.
-    if (cs.x > 0 && (!m_header.IsOk() || m_nHeaderWidth != cs.x ||
-                     m_nHeaderScroll != m_nHScrollPos || m_headerFace != face))
-    {
+    if (cs.x > 0 && (!m_header.IsOk() || m_nHeaderWidth != cs.x || m_nHeaderScroll != m_nHScrollPos ||
+                     m_headerFace != face)) {
         // In physical pixels, so that a high-DPI screen gets sharp faces.
         const double scale = GetContentScaleFactor();
         wxImage clear(wxRound(cs.x * scale), wxRound(kHeaderHeight * scale));
@@ -719,8 +685,7 @@ void CMessageLogCtrl::PaintHeader(wxDC& dc, const wxSize& cs)
         m_header = wxBitmap(clear, -1, scale);
         wxMemoryDC mdc(m_header);
         wxRendererNative& renderer = wxRendererNative::Get();
-        for (const LOGCOLUMN& column : m_columns)
-        {
+        for (const LOGCOLUMN& column : m_columns) {
             const int left = column.rcHeader.left - m_nHScrollPos;
             const wxRect rc(left, column.rcHeader.top, column.rcHeader.right - left,
                             column.rcHeader.bottom - column.rcHeader.top);
@@ -739,12 +704,10 @@ void CMessageLogCtrl::PaintHeader(wxDC& dc, const wxSize& cs)
     dc.SetTextBackground(face);
     dc.SetTextForeground(*wxBLACK);
     for (const LOGCOLUMN& column : m_columns)
-        dc.DrawText(column.title, column.rcHeader.left - m_nHScrollPos + 3,
-                    column.rcHeader.top + 1);
+        dc.DrawText(column.title, column.rcHeader.left - m_nHScrollPos + 3, column.rcHeader.top + 1);
 }
 
-namespace
-{
+namespace {
 // Row flags. A measured row has had its extent noted; a plain one is also printable
 // ASCII whose every cell fits its column, so it needs no measuring to be drawn and its
 // cells can be written a column of rows at a time.
@@ -753,8 +716,7 @@ constexpr unsigned char kRowPlain = 2;
 
 bool IsPlainAscii(const char* text)
 {
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
-    {
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
         if ((*p < 0x20 && *p != '\t') || *p > 0x7E)
             return false;
     }
@@ -762,8 +724,7 @@ bool IsPlainAscii(const char* text)
 }
 
 // Adds the text of page row `line` to a column; rows in between stay empty lines.
-void AddLine(std::string& column, int& firstLine, int& lastLine, int line, const char* text,
-             size_t length)
+void AddLine(std::string& column, int& firstLine, int& lastLine, int line, const char* text, size_t length)
 {
     if (column.empty())
         firstLine = line;
@@ -772,7 +733,7 @@ void AddLine(std::string& column, int& firstLine, int& lastLine, int line, const
     column.append(text, length);
     lastLine = line;
 }
-} // namespace
+}   // namespace
 
 void CMessageLogCtrl::MeasurePage()
 {
@@ -791,8 +752,7 @@ void CMessageLogCtrl::MeasurePage()
     MeasureRows(pen, 0, drawn);
 }
 
-void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
-                                const wxColour& background)
+void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs, const wxColour& background)
 {
     const int h = m_nRowHeight;
     const wxColour clrText = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT);
@@ -810,8 +770,8 @@ void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
     const size_t columns = m_columns.size();
     const bool stack = pen.StacksRows(h);
     m_paintText.resize(std::max(m_paintText.size(), columns));
-    m_paintLine.resize(2 * columns); // first and last line of each column
-    int run = first;                 // first row of the run not yet written
+    m_paintLine.resize(2 * columns);   // first and last line of each column
+    int run = first;                   // first row of the run not yet written
     auto writeRun = [&](int end) {
         if (run >= end)
             return;
@@ -819,24 +779,20 @@ void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
         dc.DrawRectangle(0, kHeaderHeight + run * h, cs.x, (end - run) * h);
         for (size_t i = 0; i < columns; ++i)
             m_paintText[i].clear();
-        for (int k = run; k < end; ++k)
-        {
+        for (int k = run; k < end; ++k) {
             const char* cell = m_rows.Get(static_cast<size_t>(m_nTopRow + k));
-            for (size_t i = 0; i < columns; ++i)
-            {
+            for (size_t i = 0; i < columns; ++i) {
                 const char* tab = std::strchr(cell, '\t');
                 const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
                 if (length)
-                    AddLine(m_paintText[i], m_paintLine[2 * i], m_paintLine[2 * i + 1], k, cell,
-                            length);
+                    AddLine(m_paintText[i], m_paintLine[2 * i], m_paintLine[2 * i + 1], k, cell, length);
                 if (!tab)
                     break;
                 cell = tab + 1;
             }
         }
         int x = -m_nHScrollPos;
-        for (size_t i = 0; i < columns; ++i)
-        {
+        for (size_t i = 0; i < columns; ++i) {
             const std::string& lines = m_paintText[i];
             if (!lines.empty())
                 pen.Draw(wxString::FromAscii(lines.data(), lines.size()), x + 3,
@@ -846,16 +802,14 @@ void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
         run = end;
     };
 
-    for (int k = first; k < last; ++k)
-    {
+    for (int k = first; k < last; ++k) {
         const int r = m_nTopRow + k;
         if (stack && k != selected && (m_rows.GetFlags(static_cast<size_t>(r)) & kRowPlain))
-            continue; // joins the run
+            continue;   // joins the run
         writeRun(k);
         run = k + 1;
         const int y = kHeaderHeight + k * h;
-        if (k != selected)
-        {
+        if (k != selected) {
             dc.SetBrush(wxBrush(background));
             dc.DrawRectangle(0, y, cs.x, h);
             DrawRow(pen, r, y, background);
@@ -865,8 +819,7 @@ void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
         dc.DrawRectangle(0, y, cs.x, h);
         pen.SetColour(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT));
         DrawRow(pen, r, y, clrHighlight);
-        if (focused)
-        {
+        if (focused) {
             // The dotted frame of a focus rectangle inverts the pixels it crosses; on
             // the highlight fill that is the highlight's inverse.
             const wxColour inverse(255 - clrHighlight.Red(), 255 - clrHighlight.Green(),
@@ -891,37 +844,33 @@ void CMessageLogCtrl::MeasureRows(CTextPen& pen, int first, int last)
     // whether any overflows its column, and the widest that ends its row is the most
     // that column's rows can add to the extent.
     const size_t columns = m_columns.size();
-    bool widthsFit = true; // a negative width overlaps the next cell whatever its text
+    bool widthsFit = true;   // a negative width overlaps the next cell whatever its text
     for (size_t i = 0; i + 1 < columns; ++i)
         widthsFit = widthsFit && m_columns[i].width >= 0;
     m_paintText.resize(std::max(m_paintText.size(), 2 * columns));
     for (std::string& text : m_paintText)
         text.clear();
     m_paintRows.clear();
-    int contentEnd = 0; // where the text after the last column's TAB starts
+    int contentEnd = 0;   // where the text after the last column's TAB starts
     for (const LOGCOLUMN& column : m_columns)
         contentEnd += column.width;
-    for (int k = first; k < last; ++k)
-    {
+    for (int k = first; k < last; ++k) {
         const size_t r = static_cast<size_t>(m_nTopRow + k);
         if (m_rows.GetFlags(r) & kRowMeasured)
             continue;
         const char* text = m_rows.Get(r);
-        if (!IsPlainAscii(text))
-        {
-            m_rows.SetFlags(r, kRowMeasured); // measured cell by cell whenever drawn
+        if (!IsPlainAscii(text)) {
+            m_rows.SetFlags(r, kRowMeasured);   // measured cell by cell whenever drawn
             continue;
         }
         m_paintRows.push_back(static_cast<int>(r));
         m_rows.SetFlags(r, widthsFit ? kRowMeasured | kRowPlain : kRowMeasured);
         const char* cell = text;
         size_t i = 0;
-        for (; i < columns; ++i)
-        {
+        for (; i < columns; ++i) {
             const char* tab = std::strchr(cell, '\t');
             const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
-            if (length && (!tab || i + 1 < columns))
-            {
+            if (length && (!tab || i + 1 < columns)) {
                 std::string& lines = m_paintText[2 * i + (tab ? 0 : 1)];
                 if (!lines.empty())
                     lines.push_back('\n');
@@ -931,25 +880,21 @@ void CMessageLogCtrl::MeasureRows(CTextPen& pen, int first, int last)
                 break;
             cell = tab + 1;
         }
-        if (i == columns && *cell) // past the last column's TAB: not drawn, but it counts
+        if (i == columns && *cell)   // past the last column's TAB: not drawn, but it counts
             NoteExtent(contentEnd - m_nHScrollPos, pen.Width(wxString::FromAscii(cell)));
     }
     if (m_paintRows.empty())
         return;
 
     int x = 0;
-    for (size_t i = 0; i < columns; ++i)
-    {
+    for (size_t i = 0; i < columns; ++i) {
         const int width = m_columns[i].width;
         const std::string& inner = m_paintText[2 * i];
-        if (!inner.empty() && pen.Width(wxString::FromAscii(inner.data(), inner.size())) > width)
-        {
+        if (!inner.empty() && pen.Width(wxString::FromAscii(inner.data(), inner.size())) > width) {
             // Some cell runs on into the next column: find the rows it belongs to.
-            for (int r : m_paintRows)
-            {
+            for (int r : m_paintRows) {
                 const char* cell = m_rows.Get(static_cast<size_t>(r));
-                for (size_t j = 0; j < i && cell; ++j)
-                {
+                for (size_t j = 0; j < i && cell; ++j) {
                     cell = std::strchr(cell, '\t');
                     if (cell)
                         ++cell;
@@ -962,8 +907,7 @@ void CMessageLogCtrl::MeasureRows(CTextPen& pen, int first, int last)
         }
         const std::string& ending = m_paintText[2 * i + 1];
         if (!ending.empty())
-            NoteExtent(x - m_nHScrollPos,
-                       pen.Width(wxString::FromAscii(ending.data(), ending.size())));
+            NoteExtent(x - m_nHScrollPos, pen.Width(wxString::FromAscii(ending.data(), ending.size())));
         x += width;
     }
 }
@@ -973,12 +917,10 @@ void CMessageLogCtrl::DrawRow(CTextPen& pen, int row, int top, const wxColour& b
     const char* text = m_rows.Get(static_cast<size_t>(row));
     const size_t columns = m_columns.size();
     int x = -m_nHScrollPos;
-    if (m_rows.GetFlags(static_cast<size_t>(row)) & kRowPlain)
-    {
+    if (m_rows.GetFlags(static_cast<size_t>(row)) & kRowPlain) {
         // Measured before, and no cell reaches into the next one.
         const char* cell = text;
-        for (size_t i = 0; i < columns; ++i)
-        {
+        for (size_t i = 0; i < columns; ++i) {
             const char* tab = std::strchr(cell, '\t');
             const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
             if (length)
@@ -1000,33 +942,27 @@ void CMessageLogCtrl::DrawRow(CTextPen& pen, int row, int top, const wxColour& b
     int inkRight = INT_MIN;
     const char* cell = text;
     size_t i = 0;
-    for (; i < columns; ++i)
-    {
+    for (; i < columns; ++i) {
         const char* tab = std::strchr(cell, '\t');
         const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
-        if (length)
-        {
+        if (length) {
             const wxString str = FromBytes(cell, length);
             const bool covers = inkRight > x + 3;
             const bool lastDrawn = !tab || i + 1 == columns;
             wxCoord w = 0, h = 0;
             if (covers || !lastDrawn || !tab)
                 dc.GetMultiLineTextExtent(str, &w, &h);
-            if (covers)
-            {
+            if (covers) {
                 dc.SetBrush(wxBrush(background));
                 dc.DrawRectangle(x + 3, top, w, m_nRowHeight);
             }
             dc.DrawText(str, x + 3, top);
             inkRight = std::max(inkRight, x + 3 + w);
-            if (!tab)
-            {
-                NoteExtent(x, w); // this cell ends the row
+            if (!tab) {
+                NoteExtent(x, w);   // this cell ends the row
                 return;
             }
-        }
-        else if (!tab)
-        {
+        } else if (!tab) {
             return;
         }
         x += m_columns[i].width;

@@ -28,30 +28,26 @@ class wxTimerEvent;
 // TAB-separated cells, one selection following the mouse and the cursor keys, vertical
 // scrolling by rows and horizontal scrolling by pixels.
 // Every operation belongs to the user-interface thread.
-class CMessageLogCtrl : public wxWindow
-{
+class CMessageLogCtrl : public wxWindow {
 public:
     // Height of the header strip at the top of the client area, in pixels.
     static constexpr int kHeaderHeight = 16;
 
     // Edges in client coordinates; right and bottom lie just outside, as for a RECT.
-    struct LOGRECT
-    {
+    struct LOGRECT {
         int left = 0, top = 0, right = 0, bottom = 0;
     };
 
-    struct LOGCOLUMN
-    {
+    struct LOGCOLUMN {
         wxString title;
         int width = 0;
-        LOGRECT rcHeader; // set by the column layout
+        LOGRECT rcHeader;   // set by the column layout
     };
 
     // Two-step creation: construct, then Create(); or construct and create at once.
     CMessageLogCtrl();
-    CMessageLogCtrl(wxWindow* parent, wxWindowID id = wxID_ANY,
-                    const wxPoint& pos = wxDefaultPosition, const wxSize& size = wxSize(400, 200),
-                    long style = wxBORDER_SUNKEN | wxVSCROLL);
+    CMessageLogCtrl(wxWindow* parent, wxWindowID id = wxID_ANY, const wxPoint& pos = wxDefaultPosition,
+                    const wxSize& size = wxSize(400, 200), long style = wxBORDER_SUNKEN | wxVSCROLL);
     ~CMessageLogCtrl() override;
 
     CMessageLogCtrl(const CMessageLogCtrl&) = delete;
@@ -61,9 +57,8 @@ public:
     // full repaint on resize are always added to style; each bar shows only while its
     // range exceeds its page. Afterwards no row is selected (GetCurSel() is -1).
     // Returns false when the window cannot be created.
-    bool Create(wxWindow* parent, wxWindowID id = wxID_ANY,
-                const wxPoint& pos = wxDefaultPosition, const wxSize& size = wxSize(400, 200),
-                long style = wxBORDER_SUNKEN | wxVSCROLL);
+    bool Create(wxWindow* parent, wxWindowID id = wxID_ANY, const wxPoint& pos = wxDefaultPosition,
+                const wxSize& size = wxSize(400, 200), long style = wxBORDER_SUNKEN | wxVSCROLL);
 
     // Inserts a column of the given header title and width in pixels before column
     // `position` (clamped to 0 .. column count). The last column always reaches the
@@ -166,16 +161,15 @@ private:
 
     // Last values handed to the scroll bars, so an append that changes nothing for a
     // bar does not go through the toolkit.
-    struct ScrollBarState
-    {
+    struct ScrollBarState {
         int pos = -1, page = -1, range = -1;
     };
     ScrollBarState m_vBar, m_hBar;
     // Repaint and scroll-bar update for inserted rows: at most one per interval while
     // rows keep coming, the interval doubling up to the longest while they do;
     // m_nPendingRow is the first row waiting, INT_MAX when none.
-    static constexpr int kRowPaintInterval = 40;     // ms
-    static constexpr int kRowPaintIntervalMax = 320; // ms
+    static constexpr int kRowPaintInterval = 40;       // ms
+    static constexpr int kRowPaintIntervalMax = 320;   // ms
     wxTimer m_timerRowPaint;
     int m_nPendingRow = INT_MAX;
     int m_nRowPaintInterval = kRowPaintInterval;

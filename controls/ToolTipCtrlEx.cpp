@@ -8,35 +8,31 @@
 
 #include "res/Resources.h"
 
-wxBEGIN_EVENT_TABLE(CToolTipCtrlEx, wxPopupWindow)
-    EVT_TIMER(ID_TOOLTIP_TIMER, CToolTipCtrlEx::OnTimer)
-    EVT_PAINT(CToolTipCtrlEx::OnPaint)
-    EVT_SYS_COLOUR_CHANGED(CToolTipCtrlEx::OnSysColorChange)
-    EVT_MOTION(CToolTipCtrlEx::OnMouseMove)
-    EVT_LEFT_DOWN(CToolTipCtrlEx::OnMouseDown)
-    EVT_RIGHT_DOWN(CToolTipCtrlEx::OnMouseDown)
-    EVT_MIDDLE_DOWN(CToolTipCtrlEx::OnMouseDown)
-wxEND_EVENT_TABLE()
+wxBEGIN_EVENT_TABLE(CToolTipCtrlEx, wxPopupWindow) EVT_TIMER(ID_TOOLTIP_TIMER, CToolTipCtrlEx::OnTimer)
+    EVT_PAINT(CToolTipCtrlEx::OnPaint) EVT_SYS_COLOUR_CHANGED(CToolTipCtrlEx::OnSysColorChange)
+        EVT_MOTION(CToolTipCtrlEx::OnMouseMove) EVT_LEFT_DOWN(CToolTipCtrlEx::OnMouseDown)
+            EVT_RIGHT_DOWN(CToolTipCtrlEx::OnMouseDown) EVT_MIDDLE_DOWN(CToolTipCtrlEx::OnMouseDown)
+                wxEND_EVENT_TABLE()
 
-namespace {
-
-const int kMarginX = 3;   // text to border, left and right
-const int kMarginY = 2;   // text to border, top and bottom, less the last pixel row
-const int kCursorGap = 20;
-
-// Length of at most `limit` bytes of UTF-8 text that ends on a character boundary.
-size_t CutUtf8(const char* text, size_t limit)
+                    namespace
 {
-    size_t length = std::strlen(text);
-    if (length <= limit)
-        return length;
-    length = limit;
-    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
-        --length;
-    return length;
-}
+    const int kMarginX = 3;   // text to border, left and right
+    const int kMarginY = 2;   // text to border, top and bottom, less the last pixel row
+    const int kCursorGap = 20;
 
-} // namespace
+    // Length of at most `limit` bytes of UTF-8 text that ends on a character boundary.
+    size_t CutUtf8(const char* text, size_t limit)
+    {
+        size_t length = std::strlen(text);
+        if (length <= limit)
+            return length;
+        length = limit;
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+            --length;
+        return length;
+    }
+
+}   // namespace
 
 CToolTipCtrlEx::CToolTipCtrlEx()
 {

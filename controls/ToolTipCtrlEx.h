@@ -17,8 +17,7 @@ class wxSysColourChangedEvent;
 // beside the cursor, if the cursor has not moved. The main window decides where the
 // mouse is and which text belongs there; it reads and writes the public members.
 // Every operation belongs to the user-interface thread.
-class CToolTipCtrlEx : public wxPopupWindow
-{
+class CToolTipCtrlEx : public wxPopupWindow {
 public:
     static constexpr int kDelayMs = 750;
     static constexpr size_t kTextSize = 8192;
@@ -60,8 +59,7 @@ public:
     // wrapWidth - 1 pixels (a word wider than that keeps a line of its own). measure
     // gives the width of text[0, length). Returns the widest line's width.
     static int WrapText(const char* text, int wrapWidth,
-                        const std::function<int(const char*, size_t)>& measure,
-                        std::vector<TipLine>* lines);
+                        const std::function<int(const char*, size_t)>& measure, std::vector<TipLine>* lines);
 
     // The window whose text the tip holds; null at first.
     wxWindow* m_pControl = nullptr;

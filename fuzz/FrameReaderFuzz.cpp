@@ -17,12 +17,13 @@
 TESSARIN_FUZZ_TARGET(FrameReader)
 {
     CFuzzInput in{data, size};
-    const int pick = in.Byte(), maxData = pick < 128 ? MAX_RX_DATA_LENGTH : (pick - 128) % MAX_RX_DATA_LENGTH + 1;
+    const int pick = in.Byte(),
+              maxData = pick < 128 ? MAX_RX_DATA_LENGTH : (pick - 128) % MAX_RX_DATA_LENGTH + 1;
     std::vector<int> pieces(in.Byte() % 16);
     for (int& piece : pieces)
         piece = in.Byte() % 50;
     if (std::count(pieces.begin(), pieces.end(), 0) == static_cast<long>(pieces.size()))
-        pieces.clear();   // only timeouts would never end
+        pieces.clear();                      // only timeouts would never end
     const uint8_t* const stream = in.rest;   // the rest is the stream
 
     static CFrameReader reader;   // 8 KiB: made once, reset per input as each capture does
@@ -42,11 +43,12 @@ TESSARIN_FUZZ_TARGET(FrameReader)
         const int unreadBefore = reader.GetUnreadCount();
         int command = 0, length = 0;
         if (reader.ReceiveFrame(source, command, length, area.data()))
-            BuildFrame(static_cast<uint16_t>(command), area.data(), length, got.emplace_back(length + 5).data());
+            BuildFrame(static_cast<uint16_t>(command), area.data(), length,
+                       got.emplace_back(length + 5).data());
         else if (fed == in.left && reader.GetUnreadCount() == unreadBefore)
             break;
-        FUZZ_CHECK(calls <= (in.left + 8) * (pieces.size() + 2) * 2 && length >= 0 && length <= maxData
-                   && std::count(area.begin() + MAX_RX_DATA_LENGTH, area.end(), 0xA5) == 16);
+        FUZZ_CHECK(calls <= (in.left + 8) * (pieces.size() + 2) * 2 && length >= 0 && length <= maxData &&
+                   std::count(area.begin() + MAX_RX_DATA_LENGTH, area.end(), 0xA5) == 16);
     }
     CFrameScanner scanner(maxData);
     scanner.Feed(stream, static_cast<int>(in.left));

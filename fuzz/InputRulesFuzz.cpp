@@ -16,7 +16,8 @@ TESSARIN_FUZZ_TARGET(InputRules)
 {
     CFuzzInput in{data, size};
     const int pick = in.Byte() % (REF_FIELD_COUNT + BLIND_FIELD_COUNT);
-    const ParamField& field = pick < REF_FIELD_COUNT ? REF_FIELDS[pick] : BLIND_FIELDS[pick - REF_FIELD_COUNT];
+    const ParamField& field =
+        pick < REF_FIELD_COUNT ? REF_FIELDS[pick] : BLIND_FIELDS[pick - REF_FIELD_COUNT];
     const uint32_t word = in.Word();
     const std::string text(reinterpret_cast<const char*>(in.rest), in.left);   // a zero ends both readings
 
@@ -25,13 +26,16 @@ TESSARIN_FUZZ_TARGET(InputRules)
         errno = 0;
         const long long exact = std::strtoll(text.c_str(), &end, base);
         const long long limit = base == 10 ? 0x7FFFFFFF : 0xFFFFFFFF;   // what the 32-bit variable holds
-        const bool fits = end != text.c_str() && errno == 0 && exact <= limit && exact >= -limit - (base == 10);
+        const bool fits =
+            end != text.c_str() && errno == 0 && exact <= limit && exact >= -limit - (base == 10);
         int64_t value = 0;
-        FUZZ_CHECK((base == 10 ? ReadDecimal(text, &value) : ReadHex(text, &value)) == fits && (!fits || value == exact));
+        FUZZ_CHECK((base == 10 ? ReadDecimal(text, &value) : ReadHex(text, &value)) == fits &&
+                   (!fits || value == exact));
     }
     uint32_t read = 0xDEADBEEF, back = 0, position = 0;
     const int64_t hi = field.kind == FieldKind::Position ? 0xFFFF : field.hi;
-    FUZZ_CHECK(ReadField(field, text, &read) ? int64_t(read) >= field.lo && int64_t(read) <= hi : read == 0xDEADBEEF);
+    FUZZ_CHECK(ReadField(field, text, &read) ? int64_t(read) >= field.lo && int64_t(read) <= hi
+                                             : read == 0xDEADBEEF);
     const uint32_t shown = static_cast<uint32_t>(field.lo + word % (hi - field.lo + 1));
     FUZZ_CHECK(ReadField(field, FormatField(field, shown), &back) && back == shown);
     if (TextToPosition(text, &position))

@@ -18,7 +18,10 @@
 
 TESSARIN_FUZZ_TARGET(MsgLine)
 {
-    struct : IWarningSink { int count = 0; void ShowWarning(const char*) override { ++count; } } sink;
+    struct : IWarningSink {
+        int count = 0;
+        void ShowWarning(const char*) override { ++count; }
+    } sink;
     CDongleLink engine;
     CDataBuffer* buffer = nullptr;
     engine.SetWarningSink(&sink);
@@ -29,7 +32,8 @@ TESSARIN_FUZZ_TARGET(MsgLine)
     const int length = static_cast<int>(std::min<size_t>(in.left, MAX_RX_DATA_LENGTH));
     std::vector<uint8_t> frame(static_cast<size_t>(std::max(length, 1)));
     std::memcpy(frame.data(), in.rest, static_cast<size_t>(length));
-    uint8_t header[MAX_RX_DATA_LENGTH] = {};   // a short header shows the fields it holds whole, 0 for the rest
+    uint8_t header[MAX_RX_DATA_LENGTH] =
+        {};   // a short header shows the fields it holds whole, 0 for the rest
     std::memcpy(header, frame.data(), static_cast<size_t>(length >= 6 ? length : length >= 3 ? 3 : 0));
 
     std::string expected;
@@ -39,7 +43,8 @@ TESSARIN_FUZZ_TARGET(MsgLine)
     } else {
         engine.OnDeviceInfo(frame.data(), length);
         // The simulator forms no line of empty data; the program's then ends at the name.
-        expected = ExpectedLogText(CMD_DEV_INFO_RSP, frame.data(), std::max(length, 1)).substr(0, 35 + 3 * length);
+        expected =
+            ExpectedLogText(CMD_DEV_INFO_RSP, frame.data(), std::max(length, 1)).substr(0, 35 + 3 * length);
         FUZZ_CHECK(engine.GetDongleInfo(nullptr, nullptr) == (length >= DEVICE_INFO_LENGTH && frame[0] == 0));
     }
     char line[CDataBuffer::SLOT_SIZE] = {};

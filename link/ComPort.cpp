@@ -1,9 +1,6 @@
 #include "link/ComPort.h"
 
-CComPort::CComPort()
-    : m_source([this](uint8_t* buffer, int count) { return Read(buffer, count); })
-{
-}
+CComPort::CComPort() : m_source([this](uint8_t* buffer, int count) { return Read(buffer, count); }) {}
 
 CComPort::~CComPort()
 {

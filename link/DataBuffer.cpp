@@ -2,10 +2,7 @@
 
 #include <cstring>
 
-CDataBuffer::CDataBuffer()
-    : m_szSlots{}, m_nWriteIndex(0), m_nReadIndex(0), m_nCount(0)
-{
-}
+CDataBuffer::CDataBuffer() : m_szSlots{}, m_nWriteIndex(0), m_nReadIndex(0), m_nCount(0) {}
 
 CDataBuffer::~CDataBuffer() = default;
 

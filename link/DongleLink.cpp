@@ -18,7 +18,7 @@ std::string WithName(const char* text, const char* name)
     return std::string(text) + (name ? name : "");
 }
 
-}  // namespace
+}   // namespace
 
 CDongleLink::CDongleLink()
     : m_pNotifyWindow(nullptr),
@@ -163,9 +163,9 @@ int CDongleLink::SendDongleMessage(const DongleMessage& msg)
     case MSG_BLIND_NODE_CONF:
         name = "BLIND_NODE_CONF";
         length = 1 + m_codec.EncodeBlindNodeConf(
-            data + 1, addr, static_cast<uint8_t>(w[2]), static_cast<uint8_t>(w[3]),
-            static_cast<uint8_t>(w[4]), static_cast<uint16_t>(w[5]), static_cast<uint16_t>(w[6]),
-            static_cast<uint16_t>(w[7]), static_cast<uint8_t>(w[8]), static_cast<uint8_t>(w[9]));
+                         data + 1, addr, static_cast<uint8_t>(w[2]), static_cast<uint8_t>(w[3]),
+                         static_cast<uint8_t>(w[4]), static_cast<uint16_t>(w[5]), static_cast<uint16_t>(w[6]),
+                         static_cast<uint16_t>(w[7]), static_cast<uint8_t>(w[8]), static_cast<uint8_t>(w[9]));
         break;
     case MSG_REF_NODE_REQ_CONF:
         name = "REF_NODE_REQ_CONF";

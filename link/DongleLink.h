@@ -84,6 +84,6 @@ private:
     uint64_t m_nDongleIeeeAddr;
     std::atomic<IWarningSink*> m_pWarningSink;
     std::atomic<bool> m_bDeviceGone;
-    std::mutex m_stopLock;                 // with m_stopWake: a stop wakes a capture that idles
+    std::mutex m_stopLock;   // with m_stopWake: a stop wakes a capture that idles
     std::condition_variable m_stopWake;
 };

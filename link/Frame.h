@@ -16,9 +16,9 @@ enum : uint16_t {
 };
 
 constexpr uint8_t FRAME_START = 0x02;
-constexpr int FRAME_OVERHEAD = 5;           // start, command (2), length, FCS
-constexpr int MAX_RX_DATA_LENGTH = 48;      // longest data field a received frame may hold
-constexpr int MAX_TX_DATA_LENGTH = 18;      // longest data field the program sends
+constexpr int FRAME_OVERHEAD = 5;        // start, command (2), length, FCS
+constexpr int MAX_RX_DATA_LENGTH = 48;   // longest data field a received frame may hold
+constexpr int MAX_TX_DATA_LENGTH = 18;   // longest data field the program sends
 constexpr int MAX_TX_FRAME = MAX_TX_DATA_LENGTH + FRAME_OVERHEAD;
 constexpr int RX_AREA_SIZE = 8192;
 

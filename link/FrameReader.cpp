@@ -43,8 +43,7 @@ CFrameReader::Attempt CFrameReader::ParseAttempt(int& command, int& length, uint
     if (m_nScanPosition < limit && m_rxArea[m_nScanPosition] != FRAME_START) {
         const void* start = std::memchr(m_rxArea + m_nScanPosition, FRAME_START,
                                         static_cast<size_t>(limit - m_nScanPosition));
-        const int next = start ? static_cast<int>(static_cast<const uint8_t*>(start) - m_rxArea)
-                               : limit;
+        const int next = start ? static_cast<int>(static_cast<const uint8_t*>(start) - m_rxArea) : limit;
         m_nUnreadCount -= next - m_nScanPosition;
         m_nScanPosition = next;
     }

@@ -28,11 +28,9 @@ bool EndsInsideLine(const char* fileName)
     return torn;
 }
 
-}  // namespace
+}   // namespace
 
-CLogFile::CLogFile() : m_pFile(nullptr), m_bTorn(false), m_nGoodEnd(-1)
-{
-}
+CLogFile::CLogFile() : m_pFile(nullptr), m_bTorn(false), m_nGoodEnd(-1) {}
 
 CLogFile::~CLogFile()
 {

@@ -23,6 +23,6 @@ public:
 private:
     FILE* m_pFile;
     std::mutex m_lock;
-    bool m_bTorn;       // the last write failed: the next line must start on a line of its own
-    long m_nGoodEnd;    // file size after the last whole line, -1 when unknown
+    bool m_bTorn;      // the last write failed: the next line must start on a line of its own
+    long m_nGoodEnd;   // file size after the last whole line, -1 when unknown
 };

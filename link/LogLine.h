@@ -28,5 +28,5 @@ int FormatHexText(const uint8_t* bytes, int count, char* out, int outSize);
 // " |-->| " when received, the address, the name padded to 19 and the hex text (may be
 // null). Returns the line's length, or -1 when it would exceed 255 characters (out then
 // holds an empty line).
-int FormatLogLine(char* out, const UtcTimeOfDay& time, bool bSent, uint16_t addr,
-                  const char* name, const char* hexText);
+int FormatLogLine(char* out, const UtcTimeOfDay& time, bool bSent, uint16_t addr, const char* name,
+                  const char* hexText);

@@ -29,7 +29,7 @@ int PutHeader(uint8_t* out, uint16_t addr, uint16_t cluster, uint8_t n)
     return 6;
 }
 
-}  // namespace
+}   // namespace
 
 int CMsgCodec::EncodeXyRssiReq(uint8_t* out, uint16_t addr) const
 {
@@ -120,7 +120,7 @@ bool CMsgCodec::DecodeDeviceInfo(const uint8_t* data, int length, DeviceInfo& ou
 const char* ClusterName(uint16_t cluster)
 {
     static const char* const names[] = {
-        "REF_REQ", "REF_RSP", "BLIND_REQ", "BLIND_RSP",
+        "REF_REQ",  "REF_RSP",    "BLIND_REQ",    "BLIND_RSP",
         "REF_CONF", "BLIND_CONF", "REF_REQ_CONF", "BLIND_REQ_CONF",
     };
     if (cluster < 0x0011 || cluster > 0x0018)

@@ -11,8 +11,8 @@ struct MsgHeader {
     uint16_t nAddr = 0;
     uint8_t nTag2 = 0;
     uint16_t nCluster = 0;
-    uint8_t nLength = 0;          // n as the header states it
-    int nDataCount = 0;           // message data bytes actually present and copied (<= n)
+    uint8_t nLength = 0;   // n as the header states it
+    int nDataCount = 0;    // message data bytes actually present and copied (<= n)
     uint8_t data[48] = {};
 };
 
@@ -21,7 +21,7 @@ constexpr int DEVICE_INFO_LENGTH = 11;
 
 struct DeviceInfo {
     uint8_t nStatus = 0;
-    uint64_t nIeeeAddr = 0;       // data byte 1 is its most significant byte
+    uint64_t nIeeeAddr = 0;   // data byte 1 is its most significant byte
     uint16_t nShortAddr = 0;
 };
 

@@ -17,4 +17,3 @@ int ComPortNumber(const char* comName)
     }
     return n >= FIRST_COM_PORT && n <= LAST_COM_PORT ? n : 0;
 }
-

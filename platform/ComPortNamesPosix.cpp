@@ -30,7 +30,7 @@ int OpenRetrying(const char* path, int flags)
     return fd;
 }
 
-}  // namespace
+}   // namespace
 
 std::string ComPortLinkFolder()
 {
@@ -79,7 +79,7 @@ PortStatus ProbeComPort(const char* comName)
         case ENXIO:
         case ENOTDIR:
             return PORT_MISSING;
-        case EBUSY:     // held with TIOCEXCL by another opener
+        case EBUSY:   // held with TIOCEXCL by another opener
         case EACCES:
         case EPERM:
             return PORT_IN_USE;

@@ -25,8 +25,8 @@ PortStatus ProbeComPort(const char* comName)
     if (path.empty())
         return PORT_MISSING;
 
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         // Nothing was read or written, so a failed close loses nothing.
         (void)CloseHandle(handle);

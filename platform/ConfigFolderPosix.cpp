@@ -17,8 +17,8 @@ std::string TessarinConfigFolder()
     struct passwd entry;
     struct passwd* found = nullptr;
     char buffer[4096];
-    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr
-        && found->pw_dir != nullptr && found->pw_dir[0] == '/')
+    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && found->pw_dir[0] == '/')
         return std::string(found->pw_dir) + "/.config/tessarin";
     return std::string();
 }

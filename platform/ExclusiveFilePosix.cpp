@@ -19,7 +19,7 @@ FILE* GiveUp(int fd)
     return nullptr;
 }
 
-}  // namespace
+}   // namespace
 
 FILE* OpenExclusiveFile(const char* path, const char* mode)
 {

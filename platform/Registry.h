@@ -13,24 +13,24 @@
 #include <cstdint>
 
 struct RegKeyObject;
-typedef RegKeyObject* RegKey;      // an open key, or a predefined root
-typedef long RegStatus;            // a Win32 error code; 0 is success
+typedef RegKeyObject* RegKey;   // an open key, or a predefined root
+typedef long RegStatus;         // a Win32 error code; 0 is success
 
 // The predefined root, with the value Win32 gives HKEY_CURRENT_USER.
 inline RegKey const TREG_HKEY_CURRENT_USER = reinterpret_cast<RegKey>(uintptr_t(0x80000001u));
 
 // Result codes (the Win32 values).
 constexpr RegStatus TREG_SUCCESS = 0;
-constexpr RegStatus TREG_FILE_NOT_FOUND = 2;      // no such key or value
-constexpr RegStatus TREG_ACCESS_DENIED = 5;       // handle lacks the access, or the store is not writable
+constexpr RegStatus TREG_FILE_NOT_FOUND = 2;   // no such key or value
+constexpr RegStatus TREG_ACCESS_DENIED = 5;    // handle lacks the access, or the store is not writable
 constexpr RegStatus TREG_INVALID_HANDLE = 6;
 constexpr RegStatus TREG_NOT_ENOUGH_MEMORY = 8;
-constexpr RegStatus TREG_WRITE_FAULT = 29;        // the store could not be written
+constexpr RegStatus TREG_WRITE_FAULT = 29;   // the store could not be written
 constexpr RegStatus TREG_DISK_FULL = 112;
 constexpr RegStatus TREG_INVALID_PARAMETER = 87;
 constexpr RegStatus TREG_BAD_PATHNAME = 161;
-constexpr RegStatus TREG_MORE_DATA = 234;         // the value does not fit the caller's length
-constexpr RegStatus TREG_BADDB = 1009;            // the store exists but cannot be read
+constexpr RegStatus TREG_MORE_DATA = 234;   // the value does not fit the caller's length
+constexpr RegStatus TREG_BADDB = 1009;      // the store exists but cannot be read
 
 // Value types.
 constexpr uint32_t TREG_NONE = 0;
@@ -59,17 +59,17 @@ constexpr uint32_t TREG_OPENED_EXISTING_KEY = 2;
 // Opens parent\subKey (subKey null or "" opens parent again) and stores a new handle
 // in *result. 0, or 2 when the key does not exist, 6 for a bad parent, 161 for a
 // subKey that begins with a backslash; *result is untouched on failure.
-RegStatus RegistryOpenKey(RegKey parent, const char* subKey, uint32_t options,
-                          uint32_t access, RegKey* result);
+RegStatus RegistryOpenKey(RegKey parent, const char* subKey, uint32_t options, uint32_t access,
+                          RegKey* result);
 
 // Opens parent\subKey, creating it and any missing parents. keyClass and
 // securityAttributes are passed through (ignored without Win32). *disposition, when
 // asked for, tells TREG_CREATED_NEW_KEY or TREG_OPENED_EXISTING_KEY. 0 on success;
 // 5 when write access is asked and the store cannot be written; 161 for a subKey that
 // begins with a backslash.
-RegStatus RegistryCreateKey(RegKey parent, const char* subKey, uint32_t reserved,
-                            char* keyClass, uint32_t options, uint32_t access,
-                            void* securityAttributes, RegKey* result, uint32_t* disposition);
+RegStatus RegistryCreateKey(RegKey parent, const char* subKey, uint32_t reserved, char* keyClass,
+                            uint32_t options, uint32_t access, void* securityAttributes, RegKey* result,
+                            uint32_t* disposition);
 
 // Reads a value. *type (when asked) gets the stored type; *dataLength is the caller's
 // room on entry and the value's length on return. With data null: 0 and the length.
@@ -77,14 +77,14 @@ RegStatus RegistryCreateKey(RegKey parent, const char* subKey, uint32_t reserved
 // is then undefined (this layer leaves it untouched). A string value stored without a
 // terminating NUL gets one only when the room allows: callers terminate their buffers.
 // 2 when the value does not exist, 87 when data is given without dataLength.
-RegStatus RegistryQueryValue(RegKey key, const char* valueName, uint32_t* reserved,
-                             uint32_t* type, uint8_t* data, uint32_t* dataLength);
+RegStatus RegistryQueryValue(RegKey key, const char* valueName, uint32_t* reserved, uint32_t* type,
+                             uint8_t* data, uint32_t* dataLength);
 
 // Stores dataLength bytes under valueName with the given type, byte for byte.
 // 5 when the handle was opened without TREG_KEY_SET_VALUE. Other handles see the
 // value at once; without Win32 it reaches the hive file when its handle is closed.
-RegStatus RegistrySetValue(RegKey key, const char* valueName, uint32_t reserved,
-                           uint32_t type, const uint8_t* data, uint32_t dataLength);
+RegStatus RegistrySetValue(RegKey key, const char* valueName, uint32_t reserved, uint32_t type,
+                           const uint8_t* data, uint32_t dataLength);
 
 // Releases a handle. Without Win32 this is also where the handle's changes are written
 // to the hive, atomically and under a lock shared with other processes: a non-zero

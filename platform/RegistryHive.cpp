@@ -93,11 +93,21 @@ bool ReadQuoted(const std::string& s, size_t& pos, std::string& out)
         if (c == '\\' && pos < s.size()) {
             char e = s[pos++];
             switch (e) {
-            case '\\': out += '\\'; break;
-            case '"': out += '"'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case '0': out += '\0'; break;
+            case '\\':
+                out += '\\';
+                break;
+            case '"':
+                out += '"';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case '0':
+                out += '\0';
+                break;
             default:
                 // Not an escape the editor writes: keep it as it stands.
                 out += '\\';
@@ -162,11 +172,20 @@ void AppendEscaped(std::string& out, const std::string& s)
     out += '"';
     for (char c : s) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
         }
     }
     out += '"';
@@ -195,8 +214,8 @@ void AppendValueLine(std::string& out, const RegistryHiveValue& v)
     out += '=';
     char buf[32];
     if (v.type == 4 && v.data.size() == 4) {
-        uint32_t d = uint32_t(v.data[0]) | uint32_t(v.data[1]) << 8 |
-                     uint32_t(v.data[2]) << 16 | uint32_t(v.data[3]) << 24;
+        uint32_t d = uint32_t(v.data[0]) | uint32_t(v.data[1]) << 8 | uint32_t(v.data[2]) << 16 |
+                     uint32_t(v.data[3]) << 24;
         std::snprintf(buf, sizeof buf, "dword:%08x", unsigned(d));
         out += buf;
     } else if (FitsPlainString(v)) {
@@ -223,7 +242,7 @@ void AppendValueLine(std::string& out, const RegistryHiveValue& v)
     out += "\r\n";
 }
 
-}  // namespace
+}   // namespace
 
 bool CRegistryHive::SameName(const std::string& a, const std::string& b)
 {
@@ -307,8 +326,7 @@ void CRegistryHive::DeleteKey(const std::string& path)
     m_keys.swap(kept);
 }
 
-const RegistryHiveValue* CRegistryHive::FindValue(const std::string& path,
-                                                  const std::string& name) const
+const RegistryHiveValue* CRegistryHive::FindValue(const std::string& path, const std::string& name) const
 {
     const RegistryHiveKey* k = FindKey(path);
     if (!k)

@@ -15,7 +15,7 @@
 #include <vector>
 
 struct RegistryHiveValue {
-    std::string name;            // "" is the key's default value ("@")
+    std::string name;   // "" is the key's default value ("@")
     uint32_t type = 0;
     std::vector<uint8_t> data;
 };
@@ -54,8 +54,8 @@ public:
     // Null when the key or the value is missing.
     const RegistryHiveValue* FindValue(const std::string& path, const std::string& name) const;
     // Creates the key as needed.
-    void SetValue(const std::string& path, const std::string& name, uint32_t type,
-                  const uint8_t* data, size_t length);
+    void SetValue(const std::string& path, const std::string& name, uint32_t type, const uint8_t* data,
+                  size_t length);
     void DeleteValue(const std::string& path, const std::string& name);
 
     // Joins parent and a relative path ("a\\b", empty parts dropped) into a full path.

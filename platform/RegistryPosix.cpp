@@ -42,9 +42,9 @@ struct FileId {
     timespec ctime{};
     bool operator==(const FileId& o) const
     {
-        return dev == o.dev && ino == o.ino && size == o.size &&
-               mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
-               ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+               ctime.tv_nsec == o.ctime.tv_nsec;
     }
 };
 
@@ -263,7 +263,7 @@ RegStatus KeepDamagedCopy(const std::string& target, const DiskImage& img)
 {
     char stamp[32];
     time_t now = time(nullptr);
-    struct tm tmNow{};
+    struct tm tmNow {};
     if (!localtime_r(&now, &tmNow) || !strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tmNow))
         std::snprintf(stamp, sizeof stamp, "%ld", long(now));
     for (int n = 1; n < 100; ++n) {
@@ -395,8 +395,7 @@ public:
         if (change.bKeyOnly)
             m_tree.CreateKey(change.path);
         else
-            m_tree.SetValue(change.path, change.name, change.type, change.data.data(),
-                            change.data.size());
+            m_tree.SetValue(change.path, change.name, change.type, change.data.data(), change.data.size());
         m_pending.push_back(std::move(change));
     }
 
@@ -476,8 +475,8 @@ private:
             merged = img.hive;
         ApplyPending(merged);
 
-        bool bKeepOld = img.state == DiskState::Unreadable ||
-                        (img.state == DiskState::Read && img.damage.Any());
+        bool bKeepOld =
+            img.state == DiskState::Unreadable || (img.state == DiskState::Read && img.damage.Any());
         if (bKeepOld) {
             RegStatus status = KeepDamagedCopy(target, img);
             if (status != TREG_SUCCESS)
@@ -528,10 +527,10 @@ bool IsValidSubKey(const char* subKey)
     return true;
 }
 
-}  // namespace
+}   // namespace
 
-RegStatus RegistryOpenKey(RegKey parent, const char* subKey, uint32_t /*options*/,
-                          uint32_t access, RegKey* result)
+RegStatus RegistryOpenKey(RegKey parent, const char* subKey, uint32_t /*options*/, uint32_t access,
+                          RegKey* result)
 {
     CHiveStore& s = Store();
     std::lock_guard<std::mutex> guard(s.m_mutex);
@@ -554,9 +553,9 @@ RegStatus RegistryOpenKey(RegKey parent, const char* subKey, uint32_t /*options*
     return TREG_SUCCESS;
 }
 
-RegStatus RegistryCreateKey(RegKey parent, const char* subKey, uint32_t /*reserved*/,
-                            char* /*keyClass*/, uint32_t /*options*/, uint32_t access,
-                            void* /*securityAttributes*/, RegKey* result, uint32_t* disposition)
+RegStatus RegistryCreateKey(RegKey parent, const char* subKey, uint32_t /*reserved*/, char* /*keyClass*/,
+                            uint32_t /*options*/, uint32_t access, void* /*securityAttributes*/,
+                            RegKey* result, uint32_t* disposition)
 {
     CHiveStore& s = Store();
     std::lock_guard<std::mutex> guard(s.m_mutex);
@@ -590,8 +589,8 @@ RegStatus RegistryCreateKey(RegKey parent, const char* subKey, uint32_t /*reserv
     return TREG_SUCCESS;
 }
 
-RegStatus RegistryQueryValue(RegKey key, const char* valueName, uint32_t* /*reserved*/,
-                             uint32_t* type, uint8_t* data, uint32_t* dataLength)
+RegStatus RegistryQueryValue(RegKey key, const char* valueName, uint32_t* /*reserved*/, uint32_t* type,
+                             uint8_t* data, uint32_t* dataLength)
 {
     CHiveStore& s = Store();
     std::lock_guard<std::mutex> guard(s.m_mutex);
@@ -629,8 +628,8 @@ RegStatus RegistryQueryValue(RegKey key, const char* valueName, uint32_t* /*rese
     return TREG_SUCCESS;
 }
 
-RegStatus RegistrySetValue(RegKey key, const char* valueName, uint32_t /*reserved*/,
-                           uint32_t type, const uint8_t* data, uint32_t dataLength)
+RegStatus RegistrySetValue(RegKey key, const char* valueName, uint32_t /*reserved*/, uint32_t type,
+                           const uint8_t* data, uint32_t dataLength)
 {
     CHiveStore& s = Store();
     std::lock_guard<std::mutex> guard(s.m_mutex);

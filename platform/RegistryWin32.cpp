@@ -14,10 +14,10 @@ HKEY ToHkey(RegKey key)
     return reinterpret_cast<HKEY>(key);
 }
 
-}  // namespace
+}   // namespace
 
-RegStatus RegistryOpenKey(RegKey parent, const char* subKey, uint32_t options,
-                          uint32_t access, RegKey* result)
+RegStatus RegistryOpenKey(RegKey parent, const char* subKey, uint32_t options, uint32_t access,
+                          RegKey* result)
 {
     if (result == nullptr)
         return TREG_INVALID_PARAMETER;
@@ -28,18 +28,17 @@ RegStatus RegistryOpenKey(RegKey parent, const char* subKey, uint32_t options,
     return status;
 }
 
-RegStatus RegistryCreateKey(RegKey parent, const char* subKey, uint32_t reserved,
-                            char* keyClass, uint32_t options, uint32_t access,
-                            void* securityAttributes, RegKey* result, uint32_t* disposition)
+RegStatus RegistryCreateKey(RegKey parent, const char* subKey, uint32_t reserved, char* keyClass,
+                            uint32_t options, uint32_t access, void* securityAttributes, RegKey* result,
+                            uint32_t* disposition)
 {
     if (result == nullptr)
         return TREG_INVALID_PARAMETER;
     HKEY created = nullptr;
     DWORD how = disposition != nullptr ? *disposition : 0;
-    const LONG status = RegCreateKeyExA(ToHkey(parent), subKey, reserved, keyClass, options,
-                                        access,
-                                        static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes),
-                                        &created, disposition != nullptr ? &how : nullptr);
+    const LONG status = RegCreateKeyExA(ToHkey(parent), subKey, reserved, keyClass, options, access,
+                                        static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes), &created,
+                                        disposition != nullptr ? &how : nullptr);
     if (disposition != nullptr)
         *disposition = how;
     if (status == ERROR_SUCCESS)
@@ -47,8 +46,8 @@ RegStatus RegistryCreateKey(RegKey parent, const char* subKey, uint32_t reserved
     return status;
 }
 
-RegStatus RegistryQueryValue(RegKey key, const char* valueName, uint32_t* reserved,
-                             uint32_t* type, uint8_t* data, uint32_t* dataLength)
+RegStatus RegistryQueryValue(RegKey key, const char* valueName, uint32_t* reserved, uint32_t* type,
+                             uint8_t* data, uint32_t* dataLength)
 {
     // Windows says the same, but not every version checks before touching the data.
     if (data != nullptr && dataLength == nullptr)
@@ -56,10 +55,9 @@ RegStatus RegistryQueryValue(RegKey key, const char* valueName, uint32_t* reserv
     DWORD reservedWord = reserved != nullptr ? *reserved : 0;
     DWORD typeWord = 0;
     DWORD length = dataLength != nullptr ? *dataLength : 0;
-    const LONG status = RegQueryValueExA(ToHkey(key), valueName,
-                                         reserved != nullptr ? &reservedWord : nullptr,
-                                         type != nullptr ? &typeWord : nullptr, data,
-                                         dataLength != nullptr ? &length : nullptr);
+    const LONG status = RegQueryValueExA(
+        ToHkey(key), valueName, reserved != nullptr ? &reservedWord : nullptr,
+        type != nullptr ? &typeWord : nullptr, data, dataLength != nullptr ? &length : nullptr);
     if (type != nullptr && (status == ERROR_SUCCESS || status == ERROR_MORE_DATA))
         *type = typeWord;
     if (dataLength != nullptr && (status == ERROR_SUCCESS || status == ERROR_MORE_DATA))
@@ -67,8 +65,8 @@ RegStatus RegistryQueryValue(RegKey key, const char* valueName, uint32_t* reserv
     return status;
 }
 
-RegStatus RegistrySetValue(RegKey key, const char* valueName, uint32_t reserved,
-                           uint32_t type, const uint8_t* data, uint32_t dataLength)
+RegStatus RegistrySetValue(RegKey key, const char* valueName, uint32_t reserved, uint32_t type,
+                           const uint8_t* data, uint32_t dataLength)
 {
     return RegSetValueExA(ToHkey(key), valueName, reserved, type, data, dataLength);
 }

@@ -18,7 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int READ_INTERVAL_MS = 100;       // after the last byte, once bytes have begun
+constexpr int READ_INTERVAL_MS = 100;   // after the last byte, once bytes have begun
 constexpr int READ_TOTAL_MS = 500;
 constexpr int WRITE_MS_PER_BYTE = 60;
 constexpr int WRITE_TOTAL_MS = 2000;
@@ -26,16 +26,35 @@ constexpr int WRITE_TOTAL_MS = 2000;
 bool SpeedFor(int baudRate, speed_t& speed)
 {
     switch (baudRate) {
-    case 1200: speed = B1200; return true;
-    case 2400: speed = B2400; return true;
-    case 4800: speed = B4800; return true;
-    case 9600: speed = B9600; return true;
-    case 19200: speed = B19200; return true;
-    case 38400: speed = B38400; return true;
-    case 57600: speed = B57600; return true;
-    case 115200: speed = B115200; return true;
-    case 230400: speed = B230400; return true;
-    default: return false;
+    case 1200:
+        speed = B1200;
+        return true;
+    case 2400:
+        speed = B2400;
+        return true;
+    case 4800:
+        speed = B4800;
+        return true;
+    case 9600:
+        speed = B9600;
+        return true;
+    case 19200:
+        speed = B19200;
+        return true;
+    case 38400:
+        speed = B38400;
+        return true;
+    case 57600:
+        speed = B57600;
+        return true;
+    case 115200:
+        speed = B115200;
+        return true;
+    case 230400:
+        speed = B230400;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -45,8 +64,7 @@ int MillisecondsUntil(Clock::time_point deadline)
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero())
         return 0;
-    return static_cast<int>(
-        std::chrono::ceil<std::chrono::milliseconds>(left).count());
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
 // A hung-up or unplugged device fails every call from now on.
@@ -55,16 +73,14 @@ bool IsGoneError(int error)
     return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
 }
 
-}  // namespace
+}   // namespace
 
 struct CSerialPort::Impl {
     int fd = -1;
     std::atomic<bool> gone{false};
 };
 
-CSerialPort::CSerialPort() : m_pImpl(new Impl)
-{
-}
+CSerialPort::CSerialPort() : m_pImpl(new Impl) {}
 
 CSerialPort::~CSerialPort()
 {
@@ -107,8 +123,8 @@ bool CSerialPort::Open(const char* comName, int baudRate)
     // still holds where the driver refuses it.
     (void)ioctl(fd, TIOCEXCL);
 
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR
-                                          | ICRNL | IXON | IXOFF | IXANY | INPCK);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                          IXOFF | IXANY | INPCK);
     tio.c_iflag |= IGNPAR;   // no parity: a line error must not insert marker bytes
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
@@ -117,8 +133,7 @@ bool CSerialPort::Open(const char* comName, int baudRate)
     tio.c_cflag |= CS8 | CREAD | CLOCAL | CRTSCTS;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0
-        || tcsetattr(fd, TCSANOW, &tio) != 0) {
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 || tcsetattr(fd, TCSANOW, &tio) != 0) {
         close(fd);
         return false;
     }
@@ -217,8 +232,9 @@ int CSerialPort::Write(const uint8_t* buffer, int count)
     if (fd < 0 || count <= 0)
         return 0;
 
-    const auto deadline = Clock::now()
-        + std::chrono::milliseconds(static_cast<long long>(WRITE_MS_PER_BYTE) * count + WRITE_TOTAL_MS);
+    const auto deadline =
+        Clock::now() +
+        std::chrono::milliseconds(static_cast<long long>(WRITE_MS_PER_BYTE) * count + WRITE_TOTAL_MS);
     int written = 0;
     while (written < count) {
         const ssize_t n = write(fd, buffer + written, static_cast<size_t>(count - written));

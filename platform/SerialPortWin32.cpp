@@ -35,7 +35,7 @@ bool IsGoneError(DWORD error)
     }
 }
 
-}  // namespace
+}   // namespace
 
 struct CSerialPort::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -53,9 +53,7 @@ struct CSerialPort::Impl {
     }
 };
 
-CSerialPort::CSerialPort() : m_pImpl(new Impl)
-{
-}
+CSerialPort::CSerialPort() : m_pImpl(new Impl) {}
 
 CSerialPort::~CSerialPort()
 {
@@ -71,8 +69,8 @@ bool CSerialPort::Open(const char* comName, int baudRate)
     if (path.empty() || baudRate <= 0)
         return false;
 
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
 
@@ -161,8 +159,7 @@ bool CSerialPort::IsGone() const
 
 int CSerialPort::Read(uint8_t* buffer, int count)
 {
-    if (m_pImpl->handle == INVALID_HANDLE_VALUE || buffer == nullptr || count <= 0
-        || m_pImpl->gone)
+    if (m_pImpl->handle == INVALID_HANDLE_VALUE || buffer == nullptr || count <= 0 || m_pImpl->gone)
         return 0;
     m_pImpl->ClearLineErrors();
     DWORD got = 0;
@@ -183,8 +180,8 @@ int CSerialPort::Write(const uint8_t* buffer, int count)
         return 0;
     m_pImpl->ClearLineErrors();
     DWORD written = 0;
-    if (!WriteFile(m_pImpl->handle, buffer, static_cast<DWORD>(count), &written, nullptr)
-        && IsGoneError(GetLastError()))
+    if (!WriteFile(m_pImpl->handle, buffer, static_cast<DWORD>(count), &written, nullptr) &&
+        IsGoneError(GetLastError()))
         m_pImpl->gone = true;
     return static_cast<int>(written);
 }

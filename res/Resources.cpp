@@ -31,7 +31,7 @@ const StringEntry kStringTable[] = {
     {ID_REFRESH_COM_PORTS, "Refresh COM port selection."},
 };
 
-} // namespace
+}   // namespace
 
 ResourceBytes FindBitmapResource(int id)
 {

@@ -20,9 +20,8 @@ constexpr int OUT_LIMIT = 64 * 1024;
 
 const char* NameOfCluster(uint16_t cluster)
 {
-    static const char* const names[] = {"REF_REQ",    "REF_RSP",   "BLIND_REQ",
-                                        "BLIND_RSP",  "REF_CONF",  "BLIND_CONF",
-                                        "REF_REQ_CONF", "BLIND_REQ_CONF"};
+    static const char* const names[] = {"REF_REQ",  "REF_RSP",    "BLIND_REQ",    "BLIND_RSP",
+                                        "REF_CONF", "BLIND_CONF", "REF_REQ_CONF", "BLIND_REQ_CONF"};
     if (cluster < 0x0011 || cluster > 0x0018)
         return nullptr;
     return names[cluster - 0x0011];
@@ -60,9 +59,12 @@ void Put16(uint8_t* out, uint16_t v)
     out[1] = static_cast<uint8_t>(v >> 8);
 }
 
-bool Addressed(uint16_t dest, uint16_t node) { return dest == 0xFFFF || dest == node; }
+bool Addressed(uint16_t dest, uint16_t node)
+{
+    return dest == 0xFFFF || dest == node;
+}
 
-}  // namespace
+}   // namespace
 
 std::string ExpectedLogText(uint16_t command, const uint8_t* data, int length)
 {
@@ -223,8 +225,8 @@ void CDongleSim::HandleDataRequest(const SimFrame& frame, Clock::time_point now)
     case CLUSTER_REF_REQ:   // XY-RSSI request: the reference nodes answer one by one
         for (size_t i = 0; i < refs.size(); ++i)
             if (Addressed(dest, refs[i].addr))
-                Schedule(now + std::chrono::milliseconds(5 + 10 * static_cast<int>(i)),
-                         CLUSTER_REF_RSP, static_cast<int>(i));
+                Schedule(now + std::chrono::milliseconds(5 + 10 * static_cast<int>(i)), CLUSTER_REF_RSP,
+                         static_cast<int>(i));
         break;
     case CLUSTER_BLIND_REQ:   // blind node find: each answers after its collect time
         for (size_t i = 0; i < blinds.size(); ++i)
@@ -246,14 +248,14 @@ void CDongleSim::HandleDataRequest(const SimFrame& frame, Clock::time_point now)
     case CLUSTER_REF_REQ_CONF:
         for (size_t i = 0; i < refs.size(); ++i)
             if (Addressed(dest, refs[i].addr))
-                Schedule(now + std::chrono::milliseconds(5 + 2 * static_cast<int>(i)),
-                         CLUSTER_REF_CONF, static_cast<int>(i));
+                Schedule(now + std::chrono::milliseconds(5 + 2 * static_cast<int>(i)), CLUSTER_REF_CONF,
+                         static_cast<int>(i));
         break;
     case CLUSTER_BLIND_REQ_CONF:
         for (size_t i = 0; i < blinds.size(); ++i)
             if (Addressed(dest, blinds[i].addr))
-                Schedule(now + std::chrono::milliseconds(5 + 2 * static_cast<int>(i)),
-                         CLUSTER_BLIND_CONF, static_cast<int>(i));
+                Schedule(now + std::chrono::milliseconds(5 + 2 * static_cast<int>(i)), CLUSTER_BLIND_CONF,
+                         static_cast<int>(i));
         break;
     default:
         if (m_options.bVerbose)
@@ -274,20 +276,17 @@ void CDongleSim::SendAnswer(const Pending& p, Clock::time_point now)
     switch (p.cluster) {
     case CLUSTER_REF_RSP: {
         const RefNode& ref = m_network.Refs()[static_cast<size_t>(p.node)];
-        SendNodeMessage(CMD_DATA_INDICATION, ref.addr, p.cluster, msg,
-                        m_network.RefResponse(ref, msg));
+        SendNodeMessage(CMD_DATA_INDICATION, ref.addr, p.cluster, msg, m_network.RefResponse(ref, msg));
         break;
     }
     case CLUSTER_REF_CONF: {
         const RefNode& ref = m_network.Refs()[static_cast<size_t>(p.node)];
-        SendNodeMessage(CMD_DATA_INDICATION, ref.addr, p.cluster, msg,
-                        CNodeNetwork::RefConfigData(ref, msg));
+        SendNodeMessage(CMD_DATA_INDICATION, ref.addr, p.cluster, msg, CNodeNetwork::RefConfigData(ref, msg));
         break;
     }
     case CLUSTER_BLIND_RSP: {
         const BlindNode& blind = m_network.Blinds()[static_cast<size_t>(p.node)];
-        SendNodeMessage(CMD_DATA_INDICATION, blind.addr, p.cluster, msg,
-                        m_network.BlindResponse(blind, msg));
+        SendNodeMessage(CMD_DATA_INDICATION, blind.addr, p.cluster, msg, m_network.BlindResponse(blind, msg));
         break;
     }
     case CLUSTER_BLIND_CONF: {
@@ -343,9 +342,8 @@ CDongleSim::Clock::time_point CDongleSim::NextDue(Clock::time_point now) const
         if (m_options.nFloodRate <= 0)
             return now;
         const long sent = m_options.nFlood - m_nFloodLeft;
-        due = m_floodStart + std::chrono::duration_cast<Clock::duration>(
-                                 std::chrono::duration<double>(static_cast<double>(sent) /
-                                                               m_options.nFloodRate));
+        due = m_floodStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                 static_cast<double>(sent) / m_options.nFloodRate));
     }
     if (!m_pending.empty())
         due = std::min(due, m_pending.top().due);
@@ -375,8 +373,7 @@ void CDongleSim::OutConsumed(int count)
     }
 }
 
-void CDongleSim::SendNodeMessage(uint16_t command, uint16_t src, uint16_t cluster,
-                                 const uint8_t* msg, int n)
+void CDongleSim::SendNodeMessage(uint16_t command, uint16_t src, uint16_t cluster, const uint8_t* msg, int n)
 {
     uint8_t data[MAX_RX_DATA_LENGTH];
     data[0] = MSG_TAG_FIRST;
@@ -419,8 +416,7 @@ int CDongleSim::MakeFloodFrame(uint16_t& command, uint8_t* data)
     const auto& refs = m_network.Refs();
     const auto& blinds = m_network.Blinds();
     const RefNode& ref = refs[static_cast<size_t>(r.Range(0, static_cast<int>(refs.size()) - 1))];
-    const BlindNode& blind =
-        blinds[static_cast<size_t>(r.Range(0, static_cast<int>(blinds.size()) - 1))];
+    const BlindNode& blind = blinds[static_cast<size_t>(r.Range(0, static_cast<int>(blinds.size()) - 1))];
     // Mostly the real thing; now and then the data-request code, which the program
     // must take as an indication.
     command = r.Chance(0.05) ? CMD_DATA_REQUEST : CMD_DATA_INDICATION;
@@ -428,8 +424,8 @@ int CDongleSim::MakeFloodFrame(uint16_t& command, uint8_t* data)
     uint16_t src;
     uint16_t cluster;
     uint8_t msg[MAX_RX_DATA_LENGTH];
-    int n;            // the length the header states
-    int present;      // the message data bytes the frame really carries
+    int n;         // the length the header states
+    int present;   // the message data bytes the frame really carries
     const int kind = r.Range(0, 99);
     if (kind < 40) {
         src = ref.addr;
@@ -464,19 +460,23 @@ int CDongleSim::MakeFloodFrame(uint16_t& command, uint8_t* data)
             msg[i] = r.Byte();
         n = present;
         switch (kind) {
-        case 91: case 92: case 93:
+        case 91:
+        case 92:
+        case 93:
             cluster = static_cast<uint16_t>(r.Chance(0.5) ? r.Range(0x0019, 0x00FF) : r.Next());
             if (cluster >= 0x0011 && cluster <= 0x0018)
                 cluster = 0x0010;
             break;
-        case 94: case 95:
+        case 94:
+        case 95:
             cluster = static_cast<uint16_t>(r.Range(0x0011, 0x0018));
             present = r.Range(0, MAX_RX_DATA_LENGTH - MSG_HEADER_LENGTH);
             for (int i = 0; i < present; ++i)
                 msg[i] = r.Byte();
             n = r.Range(present + 1, 255);
             break;
-        case 96: case 97:
+        case 96:
+        case 97:
             cluster = r.Chance(0.5) ? CLUSTER_REF_REQ : CLUSTER_BLIND_REQ;
             n = present = 0;
             break;

@@ -76,18 +76,14 @@ private:
         long seq;
         uint16_t cluster;   // the cluster to answer with
         int node;           // index into the reference or blind nodes
-        bool operator>(const Pending& o) const
-        {
-            return due != o.due ? due > o.due : seq > o.seq;
-        }
+        bool operator>(const Pending& o) const { return due != o.due ? due > o.due : seq > o.seq; }
     };
 
     void HandleFrame(const SimFrame& frame, Clock::time_point now);
     void HandleDataRequest(const SimFrame& frame, Clock::time_point now);
     void Schedule(Clock::time_point due, uint16_t cluster, int node);
     void SendAnswer(const Pending& p, Clock::time_point now);
-    void SendNodeMessage(uint16_t command, uint16_t src, uint16_t cluster, const uint8_t* msg,
-                         int n);
+    void SendNodeMessage(uint16_t command, uint16_t src, uint16_t cluster, const uint8_t* msg, int n);
     void SendFrame(uint16_t command, const uint8_t* data, int length);
     int MakeFloodFrame(uint16_t& command, uint8_t* data);
     long FloodAllowed(Clock::time_point now) const;

@@ -25,14 +25,17 @@ void Put16(uint8_t* out, uint16_t v)
     out[1] = static_cast<uint8_t>(v >> 8);
 }
 
-uint16_t Get16(const uint8_t* in) { return static_cast<uint16_t>(in[0] | in[1] << 8); }
+uint16_t Get16(const uint8_t* in)
+{
+    return static_cast<uint16_t>(in[0] | in[1] << 8);
+}
 
 struct Heard {
-    double x, y;      // configured position of the reference node, metres
+    double x, y;   // configured position of the reference node, metres
     int rssi;
 };
 
-}  // namespace
+}   // namespace
 
 CNodeNetwork::CNodeNetwork(CSimRandom& rng, bool quiet, Clock::time_point now)
     : m_rng(rng), m_lastAdvance(now)
@@ -155,8 +158,7 @@ bool CNodeNetwork::ApplyRefConf(RefNode& ref, const uint8_t* data, int n)
     return true;
 }
 
-bool CNodeNetwork::ApplyBlindConf(BlindNode& blind, const uint8_t* data, int n,
-                                  Clock::time_point now)
+bool CNodeNetwork::ApplyBlindConf(BlindNode& blind, const uint8_t* data, int n, Clock::time_point now)
 {
     if (n < BLIND_CONF_LENGTH)
         return false;
@@ -221,8 +223,8 @@ PositionEstimate CNodeNetwork::Locate(const BlindNode& blind)
         for (int i = 0; i < count - 1; ++i) {
             const double a = 2.0 * (heard[i].x - last.x);
             const double b = 2.0 * (heard[i].y - last.y);
-            const double cc = dl * dl - d[i] * d[i] + heard[i].x * heard[i].x -
-                              last.x * last.x + heard[i].y * heard[i].y - last.y * last.y;
+            const double cc = dl * dl - d[i] * d[i] + heard[i].x * heard[i].x - last.x * last.x +
+                              heard[i].y * heard[i].y - last.y * last.y;
             saa += a * a;
             sab += a * b;
             sbb += b * b;

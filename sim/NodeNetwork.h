@@ -44,9 +44,9 @@ constexpr int RSSI_HEARD_LIMIT = 95;
 struct BlindConfig {
     uint8_t a = 40;
     uint8_t n = 25;
-    uint8_t mode = 0;             // 0 polled, 1 automatic
-    uint16_t collectTime = 5;     // 100 ms units
-    uint16_t cycleTime = 20;      // 100 ms units
+    uint8_t mode = 0;           // 0 polled, 1 automatic
+    uint16_t collectTime = 5;   // 100 ms units
+    uint16_t cycleTime = 20;    // 100 ms units
     uint16_t reportAddr = 0x0000;
     uint8_t reportEndpoint = 1;
     uint8_t minRefNodes = 3;
@@ -54,22 +54,22 @@ struct BlindConfig {
 
 struct RefNode {
     uint16_t addr = 0;
-    double x = 0, y = 0;          // where it really stands, metres
-    uint16_t confX = 0, confY = 0;  // where it has been told it stands, quarter metres
+    double x = 0, y = 0;             // where it really stands, metres
+    uint16_t confX = 0, confY = 0;   // where it has been told it stands, quarter metres
 };
 
 struct BlindNode {
     uint16_t addr = 0;
-    double x = 0, y = 0;          // where it really is, metres
-    double wayX = 0, wayY = 0;    // where it is walking to
-    double speed = 1.0;           // metres per second
+    double x = 0, y = 0;         // where it really is, metres
+    double wayX = 0, wayY = 0;   // where it is walking to
+    double speed = 1.0;          // metres per second
     BlindConfig conf;
     std::chrono::steady_clock::time_point nextReport;
 };
 
 struct PositionEstimate {
     uint8_t status = 0;
-    uint16_t x = 0, y = 0;        // quarter metres
+    uint16_t x = 0, y = 0;   // quarter metres
     uint8_t used = 0;
 };
 

@@ -13,10 +13,9 @@ void AppendFrame(uint16_t command, const uint8_t* data, int length, std::vector<
     out.insert(out.end(), frame, frame + size);
 }
 
-}  // namespace
+}   // namespace
 
-void CNoiseMaker::MakePiece(std::vector<uint8_t>& noise,
-                            std::vector<std::vector<uint8_t>>& ignored)
+void CNoiseMaker::MakePiece(std::vector<uint8_t>& noise, std::vector<std::vector<uint8_t>>& ignored)
 {
     uint8_t data[64];
     switch (m_rng.Range(0, 5)) {
@@ -68,9 +67,9 @@ void CNoiseMaker::MakePiece(std::vector<uint8_t>& noise,
             noise.push_back(0x02);
         break;
     }
-    default: {  // good frames the program must ignore
-        static const uint16_t zeroLength[] = {CMD_PING_RESPONSE, CMD_DEV_INFO_RSP,
-                                              CMD_DATA_INDICATION, CMD_DATA_REQUEST};
+    default: {   // good frames the program must ignore
+        static const uint16_t zeroLength[] = {CMD_PING_RESPONSE, CMD_DEV_INFO_RSP, CMD_DATA_INDICATION,
+                                              CMD_DATA_REQUEST};
         std::vector<uint8_t> frame;
         if (m_rng.Chance(0.5)) {
             AppendFrame(zeroLength[m_rng.Range(0, 3)], nullptr, 0, frame);
@@ -109,8 +108,7 @@ bool CNoiseMaker::Harmless(const std::vector<uint8_t>& noise, const uint8_t* fra
             return false;
         }
         ++index;
-        if (got.length + FRAME_OVERHEAD != wantSize ||
-            got.command != (want[1] << 8 | want[2]) ||
+        if (got.length + FRAME_OVERHEAD != wantSize || got.command != (want[1] << 8 | want[2]) ||
             std::memcmp(got.data, want + 4, static_cast<size_t>(got.length)) != 0)
             return false;
     }

@@ -37,7 +37,7 @@ bool MakeFolders(const std::string& path)
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-}  // namespace
+}   // namespace
 
 CPtyLink::~CPtyLink()
 {
@@ -94,8 +94,7 @@ bool CPtyLink::Open(std::string& error)
 
     const int flags = fcntl(m_nMaster, F_GETFL);
     if (flags < 0 || fcntl(m_nMaster, F_SETFL, flags | O_NONBLOCK) != 0) {
-        error = std::string("cannot make the pseudo-terminal non-blocking: ") +
-                std::strerror(errno);
+        error = std::string("cannot make the pseudo-terminal non-blocking: ") + std::strerror(errno);
         return false;
     }
     // Not for our children: a program started by a test must not keep the line alive.
@@ -165,8 +164,7 @@ bool CPtyLink::CreateLink(int comNumber, bool replaceLive, std::string& error)
     m_strLink = link;
     if (claimed) {
         // Only a claim we hold is ours to write; a failure just leaves it less useful.
-        if (ftruncate(m_nClaim, 0) != 0 ||
-            pwrite(m_nClaim, m_strDevice.data(), m_strDevice.size(), 0) < 0) {
+        if (ftruncate(m_nClaim, 0) != 0 || pwrite(m_nClaim, m_strDevice.data(), m_strDevice.size(), 0) < 0) {
         }
     }
     return true;

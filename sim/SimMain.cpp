@@ -171,8 +171,7 @@ bool ParseOptions(int argc, char** argv, SimOptions& o)
         } else if (arg == "-v" || arg == "--verbose") {
             o.bVerbose = true;
         } else {
-            std::fprintf(stderr, "tessarin-dongle-sim: unknown option %s (try --help)\n",
-                         arg.c_str());
+            std::fprintf(stderr, "tessarin-dongle-sim: unknown option %s (try --help)\n", arg.c_str());
             return false;
         }
     }
@@ -195,16 +194,14 @@ int Serve(CDongleSim& sim, int master, int stopFd)
         if (sim.OutSize() == 0) {
             const Clock::time_point due = sim.NextDue(now);
             if (due != Clock::time_point::max()) {
-                const auto ms =
-                    std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
+                const auto ms = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
                 timeout = static_cast<int>(ms < 0 ? 0 : (ms > 60000 ? 60000 : ms));
             }
         } else {
             // Held back by a full line: still wake for answers that fall due.
             const Clock::time_point due = sim.NextDue(now);
             if (due != Clock::time_point::max() && due > now)
-                timeout = static_cast<int>(
-                    std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
+                timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
         }
 
         pollfd fds[2] = {{master, static_cast<short>(POLLIN | (sim.OutSize() ? POLLOUT : 0)), 0},
@@ -246,7 +243,7 @@ int Serve(CDongleSim& sim, int master, int stopFd)
     }
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {
@@ -285,12 +282,11 @@ int main(int argc, char** argv)
     std::printf("%s COM%d\n", pty.DevicePath().c_str(), options.nComPort);
     std::fflush(stdout);
     if (options.bVerbose)
-        std::fprintf(stderr, "linked %s -> %s\n", pty.LinkPath().c_str(),
-                     pty.DevicePath().c_str());
+        std::fprintf(stderr, "linked %s -> %s\n", pty.LinkPath().c_str(), pty.DevicePath().c_str());
 
     const int status = Serve(sim, pty.MasterFd(), g_nStopPipe[0]);
     if (options.bVerbose)
-        std::fprintf(stderr, "stopping: %ld frames received, %ld sent, %ld dropped\n",
-                     sim.FramesReceived(), sim.FramesSent(), sim.FramesDropped());
+        std::fprintf(stderr, "stopping: %ld frames received, %ld sent, %ld dropped\n", sim.FramesReceived(),
+                     sim.FramesSent(), sim.FramesDropped());
     return status;   // the link goes with pty
 }

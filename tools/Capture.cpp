@@ -81,13 +81,11 @@ public:
     }
 
     // Waits until something has come or the time is up; hands over what has come.
-    void Wait(Clock::time_point until, int& linesReady, std::deque<std::string>& commands,
-              bool& endOfInput)
+    void Wait(Clock::time_point until, int& linesReady, std::deque<std::string>& commands, bool& endOfInput)
     {
         std::unique_lock<std::mutex> guard(m_lock);
-        m_wake.wait_until(guard, until, [this] {
-            return m_nLinesReady > 0 || !m_commands.empty() || m_bEndOfInput;
-        });
+        m_wake.wait_until(guard, until,
+                          [this] { return m_nLinesReady > 0 || !m_commands.empty() || m_bEndOfInput; });
         linesReady = m_nLinesReady;
         m_nLinesReady = 0;
         commands.swap(m_commands);
@@ -203,8 +201,8 @@ bool ParseOptions(int argc, char** argv, Options& o)
         } else if (o.strPort.empty()) {
             o.strPort = arg;
         } else {
-            std::fprintf(stderr, "%s: one port only (%s, then %s)\n", PROGRAM,
-                         o.strPort.c_str(), arg.c_str());
+            std::fprintf(stderr, "%s: one port only (%s, then %s)\n", PROGRAM, o.strPort.c_str(),
+                         arg.c_str());
             return false;
         }
     }
@@ -252,8 +250,8 @@ private:
                 break;
             if (m_link.IsDeviceGone()) {
                 // Nothing more can come; a script that restarts us can do better than waiting.
-                std::fprintf(stderr, "%s: %s has gone away (unplugged or hung up); stopping\n",
-                             PROGRAM, m_options.strPort.c_str());
+                std::fprintf(stderr, "%s: %s has gone away (unplugged or hung up); stopping\n", PROGRAM,
+                             m_options.strPort.c_str());
                 break;
             }
             // Wakes now and then for what cannot wake it: a signal, a device gone.
@@ -346,7 +344,7 @@ private:
     bool m_bStdoutWarned = false;
 };
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

@@ -88,10 +88,9 @@ bool ReadAddress(const std::vector<std::string>& words, DongleMessage& msg, std:
     return true;
 }
 
-}  // namespace
+}   // namespace
 
-CaptureCommand ParseCaptureCommand(const std::string& line, DongleMessage& msg,
-                                   std::string& error)
+CaptureCommand ParseCaptureCommand(const std::string& line, DongleMessage& msg, std::string& error)
 {
     std::istringstream in(line);
     std::vector<std::string> words;
@@ -125,15 +124,13 @@ CaptureCommand ParseCaptureCommand(const std::string& line, DongleMessage& msg,
     }
     if (verb == "refconf") {
         msg.word[0] = MSG_REF_NODE_CONF;
-        return ReadFields(REF_FIELDS, REF_FIELD_COUNT, words, msg, error)
-                   ? CaptureCommand::SEND
-                   : CaptureCommand::INVALID;
+        return ReadFields(REF_FIELDS, REF_FIELD_COUNT, words, msg, error) ? CaptureCommand::SEND
+                                                                          : CaptureCommand::INVALID;
     }
     if (verb == "blindconf") {
         msg.word[0] = MSG_BLIND_NODE_CONF;
-        return ReadFields(BLIND_FIELDS, BLIND_FIELD_COUNT, words, msg, error)
-                   ? CaptureCommand::SEND
-                   : CaptureCommand::INVALID;
+        return ReadFields(BLIND_FIELDS, BLIND_FIELD_COUNT, words, msg, error) ? CaptureCommand::SEND
+                                                                              : CaptureCommand::INVALID;
     }
     if (verb == "help" || verb == "?")
         return CaptureCommand::HELP;

@@ -10,15 +10,14 @@
 #include "link/DongleMessage.h"
 
 enum class CaptureCommand {
-    NONE,      // a blank line or a comment
-    SEND,      // a message to send: the record is filled
+    NONE,   // a blank line or a comment
+    SEND,   // a message to send: the record is filled
     HELP,
     QUIT,
     INVALID,   // the error text says why
 };
 
-CaptureCommand ParseCaptureCommand(const std::string& line, DongleMessage& msg,
-                                   std::string& error);
+CaptureCommand ParseCaptureCommand(const std::string& line, DongleMessage& msg, std::string& error);
 
 // The command list, for help texts.
 extern const char CAPTURE_COMMAND_HELP[];

@@ -23,8 +23,8 @@ RegStatus CRegistryKey::Create(RegKey parent, const char* path, char* keyClass, 
 {
     RegKey key = nullptr;
     uint32_t disp = 0;
-    RegStatus status = RegistryCreateKey(parent, path, 0, keyClass, options, access,
-                                         securityAttributes, &key, &disp);
+    RegStatus status =
+        RegistryCreateKey(parent, path, 0, keyClass, options, access, securityAttributes, &key, &disp);
     if (disposition)
         *disposition = disp;
     if (status == TREG_SUCCESS) {

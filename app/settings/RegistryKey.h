@@ -17,8 +17,8 @@ public:
     // Opens parent\path, creating it when missing. *disposition, when asked for, gets
     // what the call handed back whatever the result. On success closes any key held
     // before and keeps the new one. The registry's result.
-    RegStatus Create(RegKey parent, const char* path, char* keyClass, uint32_t options,
-                     uint32_t access, void* securityAttributes, uint32_t* disposition = nullptr);
+    RegStatus Create(RegKey parent, const char* path, char* keyClass, uint32_t options, uint32_t access,
+                     void* securityAttributes, uint32_t* disposition = nullptr);
     // Closes the key held, if any, and forgets it: the close's result, or 0 when none
     // was held.
     RegStatus Close();

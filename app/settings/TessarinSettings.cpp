@@ -41,7 +41,7 @@ size_t BoundedLength(const char* text, size_t limit)
     return n;
 }
 
-}  // namespace
+}   // namespace
 
 CTessarinSettings::CTessarinSettings(RegKey rootKey, const char* keyPath)
     : m_hRootKey(rootKey), m_strKeyPath(keyPath ? keyPath : "")
@@ -58,13 +58,9 @@ RegStatus CTessarinSettings::Exchange(RegKey key, bool bSave, bool bReset)
     return bSave ? SaveValues(key) : LoadValues(key);
 }
 
-void CTessarinSettings::OnBeforeSave()
-{
-}
+void CTessarinSettings::OnBeforeSave() {}
 
-void CTessarinSettings::OnAfterLoad()
-{
-}
+void CTessarinSettings::OnAfterLoad() {}
 
 void CTessarinSettings::Reset()
 {
@@ -93,8 +89,8 @@ RegStatus CTessarinSettings::LoadValues(RegKey key)
     char text[TESSARIN_LOG_FILE_FIELD] = {};
     uint32_t type = 0;
     uint32_t length = sizeof text;
-    RegStatus status = RegistryQueryValue(key, kLogFileName, nullptr, &type,
-                                          reinterpret_cast<uint8_t*>(text), &length);
+    RegStatus status =
+        RegistryQueryValue(key, kLogFileName, nullptr, &type, reinterpret_cast<uint8_t*>(text), &length);
     std::memset(m_szLogFile, 0, sizeof m_szLogFile);
     if (status == TREG_SUCCESS) {
         // A text that fills the field without its NUL is cut to 256 characters.
@@ -135,15 +131,15 @@ bool CTessarinSettings::Load()
         return false;
     }
     Exchange(key.Handle(), false, false);   // its result only tells about "strLogFile"
-    (void)key.Close();   // nothing was written through a read key
+    (void)key.Close();                      // nothing was written through a read key
     return true;
 }
 
 bool CTessarinSettings::Save()
 {
     CRegistryKey key;
-    if (key.Create(m_hRootKey, m_strKeyPath.c_str(), nullptr, TREG_OPTION_NON_VOLATILE,
-                   TREG_KEY_WRITE, nullptr) != TREG_SUCCESS)
+    if (key.Create(m_hRootKey, m_strKeyPath.c_str(), nullptr, TREG_OPTION_NON_VOLATILE, TREG_KEY_WRITE,
+                   nullptr) != TREG_SUCCESS)
         return false;
     RegStatus status = Exchange(key.Handle(), true, false);
     RegStatus closed = key.Close();

@@ -45,21 +45,21 @@ public:
     const std::string& KeyPath() const { return m_strKeyPath; }
 
     // The values, in the order they are stored, each with its registry value name.
-    uint32_t m_nChkParam = 0;          // "chkParam": nonzero ticks "Show parameters"
-    uint32_t m_nChkBroadcast = 0;      // "chkBroadcast": unused, written back unchanged
-    uint32_t m_nDestAddrRefN = 0;      // "destAddrRefN": reference node destination
-    uint32_t m_nXPos = 0;              // "xPos": reference node X, quarter units
-    uint32_t m_nYPos = 0;              // "yPos": reference node Y, quarter units
-    uint32_t m_nDestAddrBlindN = 0;    // "destAddrBlindN": blind node destination
-    uint32_t m_nA = 0;                 // "A": blind node parameter A
-    uint32_t m_nIndex = 0;             // "nIndex": blind node parameter N
-    uint32_t m_nMode = 0;              // "mode": 0 polled, 1 automatic
-    uint32_t m_nCollectTime = 0;       // "collectTime": units of 100 ms
-    uint32_t m_nCycleTime = 0;         // "cycleTime": units of 100 ms
-    uint32_t m_nReportShortAddr = 0;   // "reportShortAddr"
-    uint32_t m_nReportEndpoint = 0;    // "reportEndpoint"
-    uint32_t m_nMinRefNodes = 0;       // "minRefNodes"
-    uint32_t m_nAppendToLogFile = 0;   // "appendToLogFile": nonzero appends at capture start
+    uint32_t m_nChkParam = 0;                         // "chkParam": nonzero ticks "Show parameters"
+    uint32_t m_nChkBroadcast = 0;                     // "chkBroadcast": unused, written back unchanged
+    uint32_t m_nDestAddrRefN = 0;                     // "destAddrRefN": reference node destination
+    uint32_t m_nXPos = 0;                             // "xPos": reference node X, quarter units
+    uint32_t m_nYPos = 0;                             // "yPos": reference node Y, quarter units
+    uint32_t m_nDestAddrBlindN = 0;                   // "destAddrBlindN": blind node destination
+    uint32_t m_nA = 0;                                // "A": blind node parameter A
+    uint32_t m_nIndex = 0;                            // "nIndex": blind node parameter N
+    uint32_t m_nMode = 0;                             // "mode": 0 polled, 1 automatic
+    uint32_t m_nCollectTime = 0;                      // "collectTime": units of 100 ms
+    uint32_t m_nCycleTime = 0;                        // "cycleTime": units of 100 ms
+    uint32_t m_nReportShortAddr = 0;                  // "reportShortAddr"
+    uint32_t m_nReportEndpoint = 0;                   // "reportEndpoint"
+    uint32_t m_nMinRefNodes = 0;                      // "minRefNodes"
+    uint32_t m_nAppendToLogFile = 0;                  // "appendToLogFile": nonzero appends at capture start
     char m_szLogFile[TESSARIN_LOG_FILE_FIELD] = {};   // "strLogFile": log file path
 
 private:

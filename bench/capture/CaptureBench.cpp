@@ -27,7 +27,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
 
 double CpuSeconds(int who)
 {
@@ -217,15 +220,15 @@ void Flood(const std::string& folder, long frames, bool noise, long rate)
     char pace[64] = "full speed";
     if (rate > 0)
         std::snprintf(pace, sizeof pace, "paced at %ld/s", rate);
-    std::printf("flood%s, %s: %ld frames in %.3f s\n", noise ? " with noise" : "", pace, frames,
-                elapsed);
+    std::printf("flood%s, %s: %ld frames in %.3f s\n", noise ? " with noise" : "", pace, frames, elapsed);
     std::printf("  into log file and Data Buffer: %.0f frames/s (log file lines %ld of %ld)\n",
                 static_cast<double>(frames) / elapsed, logged, expected);
     std::printf("  lines taken by the consumer: %ld, lost: %ld\n", consumer.Taken(),
                 expected - consumer.Taken());
-    std::printf("  CPU per frame: %.2f us in the capturing process (capture thread and "
-                "consumer), %.2f us in the simulator\n",
-                1e6 * cpu / static_cast<double>(frames), 1e6 * simCpu / static_cast<double>(frames));
+    std::printf(
+        "  CPU per frame: %.2f us in the capturing process (capture thread and "
+        "consumer), %.2f us in the simulator\n",
+        1e6 * cpu / static_cast<double>(frames), 1e6 * simCpu / static_cast<double>(frames));
 }
 
 void IdleAndStop(const std::string& folder, double idleSeconds)
@@ -273,8 +276,7 @@ void IdleAndStop(const std::string& folder, double idleSeconds)
     // Under a flood the capture thread never waits in a read.
     CSim flood;
     sim.Stop();
-    if (flood.Start({"--flood", "100000000"}) && link.StartCapture("COM21", log.c_str(), 0) &&
-        Ping(link)) {
+    if (flood.Start({"--flood", "100000000"}) && link.StartCapture("COM21", log.c_str(), 0) && Ping(link)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const Clock::time_point s0 = Clock::now();
         link.StopCapture();
@@ -282,7 +284,7 @@ void IdleAndStop(const std::string& folder, double idleSeconds)
     }
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

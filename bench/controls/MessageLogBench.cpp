@@ -18,8 +18,7 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 using Clock = std::chrono::steady_clock;
 
 double Micros(Clock::duration d)
@@ -48,8 +47,7 @@ size_t ResidentBytes()
 void Pump(int ms)
 {
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end)
-    {
+    while (Clock::now() < end) {
         wxTheApp->Yield(true);
         wxMilliSleep(2);
     }
@@ -59,15 +57,14 @@ void Pump(int ms)
 // padded name and a varying number of data bytes.
 std::string Line(int i)
 {
-    static const char* const names[] = {"REF_REQ            ", "BLIND_NODE_FIND_RSP",
-                                        "XY_RSSI_RSP        ", "PING_RESPONSE      "};
+    static const char* const names[] = {"REF_REQ            ", "BLIND_NODE_FIND_RSP", "XY_RSSI_RSP        ",
+                                        "PING_RESPONSE      "};
     char head[64];
     std::snprintf(head, sizeof head, "%02d:%02d:%02d.%03d\t|-->|\t0x%04X\t%s\t", (i / 3600) % 24,
                   (i / 60) % 60, i % 60, i % 1000, 0x1000 + i % 97, names[i % 4]);
     std::string s = head;
     const int bytes = 4 + i % 20;
-    for (int b = 0; b < bytes; ++b)
-    {
+    for (int b = 0; b < bytes; ++b) {
         char hex[4];
         std::snprintf(hex, sizeof hex, "%02X ", (i + b) & 0xFF);
         s += hex;
@@ -75,11 +72,10 @@ std::string Line(int i)
     return s;
 }
 
-struct Figures
-{
+struct Figures {
     int rows;
-    double paintFollowUs, paintFollowCpuUs, paintRowsCpuUs, paintMiddleUs, appendUs,
-        appendStringUs, appendAloneUs, bytesPerRow, textPerRow, residentPerRow, clearMs;
+    double paintFollowUs, paintFollowCpuUs, paintRowsCpuUs, paintMiddleUs, appendUs, appendStringUs,
+        appendAloneUs, bytesPerRow, textPerRow, residentPerRow, clearMs;
 };
 
 double ThreadCpuMicros()
@@ -89,8 +85,7 @@ double ThreadCpuMicros()
     return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
 }
 
-struct PaintCost
-{
+struct PaintCost {
     double wallUs, cpuUs;
 };
 
@@ -127,8 +122,7 @@ Figures Measure(wxWindow* parent, int rows)
     std::vector<std::string> lines;
     lines.reserve(static_cast<size_t>(rows));
     size_t textBytes = 0;
-    for (int i = 0; i < rows; ++i)
-    {
+    for (int i = 0; i < rows; ++i) {
         lines.push_back(Line(i));
         textBytes += lines.back().size();
     }
@@ -159,8 +153,8 @@ Figures Measure(wxWindow* parent, int rows)
     f.paintFollowCpuUs = follow.cpuUs;
     const wxSize cs = log->GetClientSize();
     f.paintRowsCpuUs =
-        TimePaint(log, &paints, wxRect(0, CMessageLogCtrl::kHeaderHeight, cs.x,
-                                       cs.y - CMessageLogCtrl::kHeaderHeight))
+        TimePaint(log, &paints,
+                  wxRect(0, CMessageLogCtrl::kHeaderHeight, cs.x, cs.y - CMessageLogCtrl::kHeaderHeight))
             .cpuUs;
     log->SetCurSel(rows / 2);
     Pump(50);
@@ -186,8 +180,7 @@ Figures Measure(wxWindow* parent, int rows)
     Pump(400);
     const int alone = 40;
     double aloneUs = 0;
-    for (int i = 0; i < alone; ++i)
-    {
+    for (int i = 0; i < alone; ++i) {
         const auto t = Clock::now();
         log->InsertRow(extra.c_str(), -1);
         aloneUs += Micros(Clock::now() - t);
@@ -233,30 +226,27 @@ void Stream(wxWindow* parent, int rowsPerSecond)
     const double cpu0 = CpuSeconds();
     const auto t0 = Clock::now();
     auto next = t0;
-    while (Clock::now() - t0 < std::chrono::seconds(seconds))
-    {
+    while (Clock::now() - t0 < std::chrono::seconds(seconds)) {
         next += std::chrono::milliseconds(10);
         for (int i = 0; i < perTick; ++i, ++rows)
             log->InsertRow(Line(rows).c_str(), -1);
-        while (Clock::now() < next)
-        {
+        while (Clock::now() < next) {
             wxTheApp->Yield(true);
             wxMilliSleep(1);
         }
     }
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-    std::printf("stream %5d rows/s: %4.0f paints/s, %3.0f%% CPU\n", rowsPerSecond,
-                paints / elapsed, 100 * (CpuSeconds() - cpu0) / elapsed);
+    std::printf("stream %5d rows/s: %4.0f paints/s, %3.0f%% CPU\n", rowsPerSecond, paints / elapsed,
+                100 * (CpuSeconds() - cpu0) / elapsed);
     log->Destroy();
     Pump(50);
 }
-} // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {
     wxApp::SetInstance(new wxApp);
-    if (!wxEntryStart(argc, argv))
-    {
+    if (!wxEntryStart(argc, argv)) {
         std::fprintf(stderr, "no display: run under xvfb-run\n");
         return 1;
     }
@@ -265,25 +255,25 @@ int main(int argc, char** argv)
     frame->Show();
     Pump(300);
 
-    std::printf("%9s %12s %11s %11s %12s %10s %12s %12s %11s %10s %11s %9s\n", "rows",
-                "paint end", "cpu", "rows cpu", "paint mid", "append", "append wx",
-                "append alone", "heap/row", "text/row", "rss/row", "clear");
-    for (int rows : {1, 100000, 1000000})
-    {
+    std::printf("%9s %12s %11s %11s %12s %10s %12s %12s %11s %10s %11s %9s\n", "rows", "paint end", "cpu",
+                "rows cpu", "paint mid", "append", "append wx", "append alone", "heap/row", "text/row",
+                "rss/row", "clear");
+    for (int rows : {1, 100000, 1000000}) {
         const Figures f = Measure(panel, rows);
-        std::printf("%9d %9.1f us %8.1f us %8.1f us %9.1f us %7.2f us %9.2f us %9.2f us "
-                    "%8.1f B %8.1f B %9.1f B %6.1f ms\n",
-                    f.rows, f.paintFollowUs, f.paintFollowCpuUs, f.paintRowsCpuUs,
-                    f.paintMiddleUs, f.appendUs, f.appendStringUs, f.appendAloneUs,
-                    f.bytesPerRow, f.textPerRow, f.residentPerRow, f.clearMs);
+        std::printf(
+            "%9d %9.1f us %8.1f us %8.1f us %9.1f us %7.2f us %9.2f us %9.2f us "
+            "%8.1f B %8.1f B %9.1f B %6.1f ms\n",
+            f.rows, f.paintFollowUs, f.paintFollowCpuUs, f.paintRowsCpuUs, f.paintMiddleUs, f.appendUs,
+            f.appendStringUs, f.appendAloneUs, f.bytesPerRow, f.textPerRow, f.residentPerRow, f.clearMs);
     }
     for (int rate : {100, 1000})
         Stream(panel, rate);
-    std::printf("paint: Refresh + Update of the whole control, 600 x 420, the view at the end or\n"
-                "in the middle, wall time; cpu: the same paint's thread CPU; rows cpu: the rows\n"
-                "alone, without the header; append: InsertRow at the end of the full control, UTF-8 or\n"
-                "wxString; heap/row: heap growth while filling over rows (one row shows a\n"
-                "whole 256 KiB text block); text/row: the row's bytes without its NUL.\n");
+    std::printf(
+        "paint: Refresh + Update of the whole control, 600 x 420, the view at the end or\n"
+        "in the middle, wall time; cpu: the same paint's thread CPU; rows cpu: the rows\n"
+        "alone, without the header; append: InsertRow at the end of the full control, UTF-8 or\n"
+        "wxString; heap/row: heap growth while filling over rows (one row shows a\n"
+        "whole 256 KiB text block); text/row: the row's bytes without its NUL.\n");
     frame->Destroy();
     Pump(50);
     wxEntryCleanup();

@@ -66,7 +66,10 @@ inline const std::string& PrivateRoot()
     return root;
 }
 
-inline std::string PortLinkFolder() { return PrivateRoot() + "/config/tessarin/ports"; }
+inline std::string PortLinkFolder()
+{
+    return PrivateRoot() + "/config/tessarin/ports";
+}
 
 // Descriptors and threads of this process, from /proc.
 inline int CountEntries(const char* folder)
@@ -77,8 +80,14 @@ inline int CountEntries(const char* folder)
         ++n;
     return n;
 }
-inline int OpenDescriptors() { return CountEntries("/proc/self/fd"); }
-inline int Threads() { return CountEntries("/proc/self/task"); }
+inline int OpenDescriptors()
+{
+    return CountEntries("/proc/self/fd");
+}
+inline int Threads()
+{
+    return CountEntries("/proc/self/task");
+}
 
 // Runs body in a child process that must end within seconds; body adds a line to its
 // report for each failed check. Returns the report, "" when everything held.
@@ -112,9 +121,9 @@ inline std::string RunInChild(const std::function<void(std::string& report)>& bo
     return report;
 }
 
-#define RIG_CHECK(report, cond) \
-    do { \
-        if (!(cond)) \
+#define RIG_CHECK(report, cond)                                                                 \
+    do {                                                                                        \
+        if (!(cond))                                                                            \
             (report) += std::string(__FILE__ ":") + std::to_string(__LINE__) + ": " #cond "\n"; \
     } while (0)
 
@@ -281,12 +290,13 @@ inline std::vector<ScannedFrame> ScanStream(const Bytes& s)
         if (p + 3 >= n)
             break;
         const int length = s[p + 3];
-        if (length > MAX_RX_DATA_LENGTH || p + length + 4 >= n
-            || ComputeFcs(length + 4, s.data() + p + 1) != 0) {
+        if (length > MAX_RX_DATA_LENGTH || p + length + 4 >= n ||
+            ComputeFcs(length + 4, s.data() + p + 1) != 0) {
             ++p;
             continue;
         }
-        frames.push_back({p, s[p + 1] * 256 + s[p + 2], Bytes(s.begin() + p + 4, s.begin() + p + 4 + length)});
+        frames.push_back(
+            {p, s[p + 1] * 256 + s[p + 2], Bytes(s.begin() + p + 4, s.begin() + p + 4 + length)});
         p += length + FRAME_OVERHEAD;
     }
     return frames;
@@ -331,8 +341,9 @@ inline NoisyStream MakeNoisyStream(uint64_t seed, size_t noiseBytes, int goodFra
     for (int i = 0; i < goodFrames; ++i) {
         // Node messages of every length, with the frame's number in the source address.
         const int n = static_cast<int>(random() % (MAX_RX_DATA_LENGTH - MSG_HEADER_LENGTH + 1));
-        Bytes data = {MSG_TAG_FIRST, uint8_t(i), uint8_t(i >> 8), MSG_TAG_SECOND,
-                      uint8_t(0x11 + random() % 8), 0x00, uint8_t(n)};
+        Bytes data = {
+            MSG_TAG_FIRST, uint8_t(i), uint8_t(i >> 8), MSG_TAG_SECOND, uint8_t(0x11 + random() % 8),
+            0x00,          uint8_t(n)};
         for (int k = 0; k < n; ++k)
             data.push_back(static_cast<uint8_t>(random()));
         good[static_cast<size_t>(i)] = MakeFrame(CMD_DATA_INDICATION, data);
@@ -365,4 +376,4 @@ inline NoisyStream MakeNoisyStream(uint64_t seed, size_t noiseBytes, int goodFra
     }
 }
 
-}  // namespace faultrig
+}   // namespace faultrig

@@ -21,8 +21,10 @@ int main(int argc, char** argv)
     int cpuMs = 1000;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
-        if (opt == "--cycles") cycles = std::atoi(argv[i + 1]);
-        else if (opt == "--cpu-ms") cpuMs = std::atoi(argv[i + 1]);
+        if (opt == "--cycles")
+            cycles = std::atoi(argv[i + 1]);
+        else if (opt == "--cpu-ms")
+            cpuMs = std::atoi(argv[i + 1]);
         else {
             std::fprintf(stderr, "usage: %s [--cycles N] [--cpu-ms W]\n", argv[0]);
             return 2;
@@ -43,15 +45,15 @@ int main(int argc, char** argv)
     for (int i = 0; i < cycles; ++i) {
         const HangUpCycle c = RunHangUpCycle(link, i % 2 == 1, logPath, cpuMs);
         const bool ok = c.bStarted && c.bKnownBefore && c.dDetectMs >= 0 && c.dDetectMs < 600 &&
-                        c.dCpuPercent < 1.0 && c.bStillCapturing && c.nStopResult == 1 &&
-                        c.dStopMs < 1000 && !c.bKnownAfter && c.nFdDelta == 0 && c.nThreadDelta == 0;
+                        c.dCpuPercent < 1.0 && c.bStillCapturing && c.nStopResult == 1 && c.dStopMs < 1000 &&
+                        !c.bKnownAfter && c.nFdDelta == 0 && c.nThreadDelta == 0;
         if (!ok) {
             ++failures;
-            std::printf("cycle %d (%s): started %d known %d found %.1f ms cpu %.2f %% capturing %d "
-                        "stop %d in %.1f ms known after %d fds %+d threads %+d\n",
-                        i, i % 2 ? "forced" : "unplugged", c.bStarted, c.bKnownBefore, c.dDetectMs,
-                        c.dCpuPercent, c.bStillCapturing, c.nStopResult, c.dStopMs, c.bKnownAfter,
-                        c.nFdDelta, c.nThreadDelta);
+            std::printf(
+                "cycle %d (%s): started %d known %d found %.1f ms cpu %.2f %% capturing %d "
+                "stop %d in %.1f ms known after %d fds %+d threads %+d\n",
+                i, i % 2 ? "forced" : "unplugged", c.bStarted, c.bKnownBefore, c.dDetectMs, c.dCpuPercent,
+                c.bStillCapturing, c.nStopResult, c.dStopMs, c.bKnownAfter, c.nFdDelta, c.nThreadDelta);
         }
         detect.push_back(c.dDetectMs);
         cpu.push_back(c.dCpuPercent);
@@ -72,8 +74,8 @@ int main(int argc, char** argv)
         figures("CPU while gone", cpu, "% of a core");
         figures("StopCapture took", stop, "ms");
     }
-    std::printf("descriptors left over %d, threads left over %d, warnings %zu\n", fdLeak,
-                threadLeak, sink.Texts().size());
+    std::printf("descriptors left over %d, threads left over %d, warnings %zu\n", fdLeak, threadLeak,
+                sink.Texts().size());
     std::printf("%d of %d cycles held\n", cycles - failures, cycles);
     std::error_code ignored;
     fs::remove_all(folder, ignored);

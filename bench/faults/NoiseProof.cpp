@@ -23,10 +23,14 @@ int main(int argc, char** argv)
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
         const long long v = std::atoll(argv[i + 1]);
-        if (opt == "--runs") runs = static_cast<int>(v);
-        else if (opt == "--mib") mib = static_cast<int>(v);
-        else if (opt == "--frames") frames = static_cast<int>(v);
-        else if (opt == "--seed") seed = static_cast<unsigned long long>(v);
+        if (opt == "--runs")
+            runs = static_cast<int>(v);
+        else if (opt == "--mib")
+            mib = static_cast<int>(v);
+        else if (opt == "--frames")
+            frames = static_cast<int>(v);
+        else if (opt == "--seed")
+            seed = static_cast<unsigned long long>(v);
         else {
             std::fprintf(stderr, "usage: %s [--runs R] [--mib M] [--frames F] [--seed S]\n", argv[0]);
             return 2;
@@ -37,8 +41,8 @@ int main(int argc, char** argv)
     const std::string logPath = folder + "/Tessarin.log";
 
     int failures = 0;
-    std::printf("%6s %10s %7s %8s %8s %8s %7s %9s  %s\n", "seed", "bytes", "good", "garbage",
-                "lines", "refused", "rerolls", "MB/s", "result");
+    std::printf("%6s %10s %7s %8s %8s %8s %7s %9s  %s\n", "seed", "bytes", "good", "garbage", "lines",
+                "refused", "rerolls", "MB/s", "result");
     for (int r = 0; r < runs; ++r) {
         const NoiseRun run = RunNoisyCapture(seed + r, size_t(mib) << 20, frames, logPath);
         std::string result = "ok";
@@ -46,8 +50,8 @@ int main(int argc, char** argv)
             result = "FAILED: the capture did not start";
         else if (run.logged != run.expected)
             result = "FAILED: the log file differs";
-        else if (!IsSubsequence(run.lines, run.expected)
-                 || run.nLineCounter != static_cast<int>(run.lines.size()))
+        else if (!IsSubsequence(run.lines, run.expected) ||
+                 run.nLineCounter != static_cast<int>(run.lines.size()))
             result = "FAILED: the lines taken differ";
         else if (!run.warnings.empty())
             result = "FAILED: warning " + run.warnings.front();

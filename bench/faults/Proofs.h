@@ -81,20 +81,19 @@ inline std::vector<std::string> ExpectedLines(const NoisyStream& stream)
 struct NoiseRun {
     bool bStarted = false;
     std::vector<std::string> expected;
-    std::vector<std::string> lines;     // taken from the Data Buffer, without times
-    std::vector<std::string> logged;    // from the log file, without times
+    std::vector<std::string> lines;    // taken from the Data Buffer, without times
+    std::vector<std::string> logged;   // from the log file, without times
     std::vector<std::string> warnings;
     int nLineCounter = 0;
     size_t nBytes = 0;
-    int nGarbageFrames = 0;             // frames the noise formed by itself
+    int nGarbageFrames = 0;   // frames the noise formed by itself
     int nRerolls = 0;
-    double dMs = 0;                     // from the first byte written to the last line taken
+    double dMs = 0;   // from the first byte written to the last line taken
 };
 
 // A capture on COM21 fed one noisy stream; lines are taken as the window takes them,
 // so the queue never has to refuse one.
-inline NoiseRun RunNoisyCapture(uint64_t seed, size_t noiseBytes, int goodFrames,
-                                const std::string& logPath)
+inline NoiseRun RunNoisyCapture(uint64_t seed, size_t noiseBytes, int goodFrames, const std::string& logPath)
 {
     NoiseRun run;
     const NoisyStream stream = MakeNoisyStream(seed, noiseBytes, goodFrames);
@@ -152,7 +151,7 @@ struct HangUpCycle {
     int nStopResult = -1;
     double dStopMs = -1;
     bool bKnownAfter = true;
-    int nFdDelta = 0;               // descriptors and threads after the stop, less before start
+    int nFdDelta = 0;   // descriptors and threads after the stop, less before start
     int nThreadDelta = 0;
 };
 
@@ -206,4 +205,4 @@ inline HangUpCycle RunHangUpCycle(CDongleLink& link, bool bForced, const std::st
     return c;
 }
 
-}  // namespace faultrig
+}   // namespace faultrig

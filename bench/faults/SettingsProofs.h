@@ -27,9 +27,20 @@ const char kSettingsPath[] = "HKEY_CURRENT_USER\\Software\\Varnolt\\Tessarin\\Se
 inline std::vector<uint32_t CTessarinSettings::*> Numbers()
 {
     using S = CTessarinSettings;
-    return {&S::m_nChkParam, &S::m_nChkBroadcast, &S::m_nDestAddrRefN, &S::m_nXPos, &S::m_nYPos,
-            &S::m_nDestAddrBlindN, &S::m_nA, &S::m_nIndex, &S::m_nMode, &S::m_nCollectTime,
-            &S::m_nCycleTime, &S::m_nReportShortAddr, &S::m_nReportEndpoint, &S::m_nMinRefNodes,
+    return {&S::m_nChkParam,
+            &S::m_nChkBroadcast,
+            &S::m_nDestAddrRefN,
+            &S::m_nXPos,
+            &S::m_nYPos,
+            &S::m_nDestAddrBlindN,
+            &S::m_nA,
+            &S::m_nIndex,
+            &S::m_nMode,
+            &S::m_nCollectTime,
+            &S::m_nCycleTime,
+            &S::m_nReportShortAddr,
+            &S::m_nReportEndpoint,
+            &S::m_nMinRefNodes,
             &S::m_nAppendToLogFile};
 }
 
@@ -174,10 +185,10 @@ inline TraceResult TraceChild(const std::function<void()>& prepare, const std::f
 }
 
 struct KillSweep {
-    int nSyscalls = 0;      // in one whole save
-    int nOld = 0;           // kills after which the hive was the old one
-    int nNew = 0;           // and the new one
-    std::string failure;    // the first thing that did not hold
+    int nSyscalls = 0;     // in one whole save
+    int nOld = 0;          // kills after which the hive was the old one
+    int nNew = 0;          // and the new one
+    std::string failure;   // the first thing that did not hold
 };
 
 // A save of record `next` over a hive holding record `previous` (none when 0), killed
@@ -206,7 +217,12 @@ inline KillSweep KillAtEverySystemCall(uint32_t previous, uint32_t next)
     setOld();
     bool oldExists = false;
     const std::string oldBytes = ReadBytes(place.Hive(), &oldExists);
-    const TraceResult whole = TraceChild([] { CTessarinSettings s; s.Load(); }, saveNext, 0);
+    const TraceResult whole = TraceChild(
+        [] {
+            CTessarinSettings s;
+            s.Load();
+        },
+        saveNext, 0);
     if (!whole.bClean) {
         sweep.failure = "an untouched save did not succeed";
         return sweep;
@@ -216,7 +232,12 @@ inline KillSweep KillAtEverySystemCall(uint32_t previous, uint32_t next)
 
     for (int k = 1; k <= whole.nEntries && sweep.failure.empty(); ++k) {
         setOld();
-        const TraceResult r = TraceChild([] { CTessarinSettings s; s.Load(); }, saveNext, k);
+        const TraceResult r = TraceChild(
+            [] {
+                CTessarinSettings s;
+                s.Load();
+            },
+            saveNext, k);
         bool exists = false;
         const std::string bytes = ReadBytes(place.Hive(), &exists);
         const std::string at = " (killed entering system call " + std::to_string(k) + ")";
@@ -230,14 +251,16 @@ inline KillSweep KillAtEverySystemCall(uint32_t previous, uint32_t next)
             sweep.failure = "the hive is neither the old nor the new one" + at;
 
         // The next start: loads what is there and leaves no temporary file behind.
-        const std::string report = RunInChild([&](std::string& out) {
-            CTessarinSettings s;
-            s.Load();
-            const long long which = WholeRecord(s);
-            RIG_CHECK(out, which == previous || which == next);
-            RIG_CHECK(out, NamesWith(place.Folder(), ".tmp-").empty());
-            RIG_CHECK(out, NamesWith(place.Folder(), ".damaged-").empty());
-        }, 10);
+        const std::string report = RunInChild(
+            [&](std::string& out) {
+                CTessarinSettings s;
+                s.Load();
+                const long long which = WholeRecord(s);
+                RIG_CHECK(out, which == previous || which == next);
+                RIG_CHECK(out, NamesWith(place.Folder(), ".tmp-").empty());
+                RIG_CHECK(out, NamesWith(place.Folder(), ".damaged-").empty());
+            },
+            10);
         if (sweep.failure.empty() && !report.empty())
             sweep.failure = report + at;
     }
@@ -246,8 +269,8 @@ inline KillSweep KillAtEverySystemCall(uint32_t previous, uint32_t next)
 
 struct RandomKills {
     int nTrials = 0;
-    int nWhole = 0;         // the hive held one whole record (always, or it failed)
-    int nWritten = 0;       // and it was one the killed process wrote
+    int nWhole = 0;     // the hive held one whole record (always, or it failed)
+    int nWritten = 0;   // and it was one the killed process wrote
     std::string failure;
 };
 
@@ -281,11 +304,13 @@ inline RandomKills KillAtRandomMoments(int trials, uint64_t seed)
             break;
         }
         // The next start leaves no temporary file of the killed save behind.
-        const std::string report = RunInChild([&](std::string& out) {
-            CTessarinSettings s;
-            s.Load();
-            RIG_CHECK(out, NamesWith(place.Folder(), ".tmp-").empty());
-        }, 10);
+        const std::string report = RunInChild(
+            [&](std::string& out) {
+                CTessarinSettings s;
+                s.Load();
+                RIG_CHECK(out, NamesWith(place.Folder(), ".tmp-").empty());
+            },
+            10);
         if (!report.empty()) {
             result.failure = "trial " + std::to_string(t) + ": " + report;
             break;
@@ -294,8 +319,8 @@ inline RandomKills KillAtRandomMoments(int trials, uint64_t seed)
         s.Load();
         const long long which = WholeRecord(s);
         if (which < 0 || which < lastSeen) {
-            result.failure = "trial " + std::to_string(t) + (which < 0 ? ": a mixture of two records"
-                                                                        : ": a save went back in time");
+            result.failure = "trial " + std::to_string(t) +
+                             (which < 0 ? ": a mixture of two records" : ": a save went back in time");
             break;
         }
         ++result.nWhole;
@@ -306,10 +331,10 @@ inline RandomKills KillAtRandomMoments(int trials, uint64_t seed)
 }
 
 struct SideBySide {
-    int nSaves = 0;         // by each writer
-    int nReads = 0;         // by the reader, of the file and through the registry calls
+    int nSaves = 0;   // by each writer
+    int nReads = 0;   // by the reader, of the file and through the registry calls
     int nFailedSaves = 0;
-    long long nFinalA = -1; // each writer's value at the end
+    long long nFinalA = -1;   // each writer's value at the end
     long long nFinalB = -1;
     std::string failure;
 };
@@ -399,7 +424,8 @@ inline SideBySide TwoWritersAndAReader(int saves)
         static const char* const why[] = {"a torn hive", "a value missing", "a value went back",
                                           "a load went back"};
         const int code = WEXITSTATUS(status);
-        result.failure = std::string("the reader saw ") + (code >= 10 && code <= 13 ? why[code - 10] : "trouble");
+        result.failure =
+            std::string("the reader saw ") + (code >= 10 && code <= 13 ? why[code - 10] : "trouble");
     }
     result.nReads = static_cast<int>(*reads);
     munmap(shared, sizeof(long));
@@ -414,4 +440,4 @@ inline SideBySide TwoWritersAndAReader(int saves)
     return result;
 }
 
-}  // namespace faultrig
+}   // namespace faultrig

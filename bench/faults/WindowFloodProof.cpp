@@ -77,8 +77,8 @@ double CpuSeconds()
     struct rusage usage;
     if (getrusage(RUSAGE_SELF, &usage) != 0)
         return 0;
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 class CFloodApp : public wxApp {
@@ -88,13 +88,18 @@ public:
         for (int i = 1; i < argc; ++i) {
             const std::string opt = argv[i].utf8_string();
             const std::string value = i + 1 < argc ? argv[i + 1].utf8_string() : std::string();
-            if (opt == "--log") m_strLog = value, ++i;
-            else if (opt == "--lines") m_nWant = std::atol(value.c_str()), ++i;
-            else if (opt == "--timeout") m_nTimeout = std::atol(value.c_str()), ++i;
-            else if (opt == "--no-refusals") m_bNoRefusals = true;
+            if (opt == "--log")
+                m_strLog = value, ++i;
+            else if (opt == "--lines")
+                m_nWant = std::atol(value.c_str()), ++i;
+            else if (opt == "--timeout")
+                m_nTimeout = std::atol(value.c_str()), ++i;
+            else if (opt == "--no-refusals")
+                m_bNoRefusals = true;
             else {
-                std::fprintf(stderr, "usage: tessarin-prove-window-flood --log FILE --lines N "
-                                     "[--timeout S] [--no-refusals]\n");
+                std::fprintf(stderr,
+                             "usage: tessarin-prove-window-flood --log FILE --lines N "
+                             "[--timeout S] [--no-refusals]\n");
                 return false;
             }
         }
@@ -168,14 +173,17 @@ private:
         const long rowKb = static_cast<long>(rowsAdded * (bytesPerRow + 16) / 1024);
         const long growthKb = m_nEndRss - m_nWarmRss;
         const long slackKb = 8 * 1024;
-        std::printf("%ld lines logged in %.1f s (%.0f lines/s), %ld handed to the window, %ld refused; "
-                    "%ld rows, %ld nodes\n", m_nLines, m_dSeconds, m_nLines / (m_dSeconds > 0 ? m_dSeconds : 1),
-                    m_nCounted, refused, m_nRows, m_nNodes);
-        std::printf("CPU %.1f s in all, %.0f us per line logged (capture thread and window)\n",
-                    m_dCpuSeconds, m_nLines > 0 ? m_dCpuSeconds * 1e6 / m_nLines : 0.0);
-        std::printf("RSS %ld kB after warm-up, %ld kB at the end: grew %ld kB for %ld rows added "
-                    "(their text and pointers take %ld kB)\n", m_nWarmRss, m_nEndRss, growthKb,
-                    rowsAdded, rowKb);
+        std::printf(
+            "%ld lines logged in %.1f s (%.0f lines/s), %ld handed to the window, %ld refused; "
+            "%ld rows, %ld nodes\n",
+            m_nLines, m_dSeconds, m_nLines / (m_dSeconds > 0 ? m_dSeconds : 1), m_nCounted, refused, m_nRows,
+            m_nNodes);
+        std::printf("CPU %.1f s in all, %.0f us per line logged (capture thread and window)\n", m_dCpuSeconds,
+                    m_nLines > 0 ? m_dCpuSeconds * 1e6 / m_nLines : 0.0);
+        std::printf(
+            "RSS %ld kB after warm-up, %ld kB at the end: grew %ld kB for %ld rows added "
+            "(their text and pointers take %ld kB)\n",
+            m_nWarmRss, m_nEndRss, growthKb, rowsAdded, rowKb);
         int status = 0;
         if (!m_bComplete) {
             std::printf("FAILED: the lines stopped at %ld of %ld\n", m_nLines, m_nWant);
@@ -219,6 +227,6 @@ private:
     long m_nNodes = 0;
 };
 
-}  // namespace
+}   // namespace
 
 wxIMPLEMENT_APP(CFloodApp);

@@ -22,7 +22,8 @@ std::vector<uint8_t> MakeStream(size_t size, size_t& goodFrames)
     goodFrames = 0;
     auto noise = [&] {
         uint8_t b;
-        do b = static_cast<uint8_t>(rng());
+        do
+            b = static_cast<uint8_t>(rng());
         while (b == FRAME_START);
         return b;
     };
@@ -63,7 +64,7 @@ std::vector<uint8_t> MakeStream(size_t size, size_t& goodFrames)
     return s;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {
@@ -95,16 +96,19 @@ int main(int argc, char** argv)
             else if (at == stream.size())
                 ++idle;
         }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const double cpuSeconds = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
         const double megabytesRead = static_cast<double>(stream.size()) / (1024.0 * 1024.0);
         // CPU time is the steadier figure on a machine that others share.
         const double mbps = megabytesRead / (cpuSeconds > 0 ? cpuSeconds : seconds);
         if (mbps > best)
             best = mbps;
-        std::printf("round %d: %.1f MB/s of CPU time (%.1f MB/s wall), %.2f M frames/s, "
-                    "%zu of %zu good frames delivered\n", round + 1, mbps, megabytesRead / seconds,
-                    static_cast<double>(delivered) / seconds / 1e6, delivered, goodFrames);
+        std::printf(
+            "round %d: %.1f MB/s of CPU time (%.1f MB/s wall), %.2f M frames/s, "
+            "%zu of %zu good frames delivered\n",
+            round + 1, mbps, megabytesRead / seconds, static_cast<double>(delivered) / seconds / 1e6,
+            delivered, goodFrames);
         if (delivered != goodFrames) {
             std::printf("frames lost or invented\n");
             return 1;

@@ -24,7 +24,7 @@ double MicrosSince(Clock::time_point start, int count)
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / count;
 }
 
-}  // namespace
+}   // namespace
 
 int main()
 {
@@ -79,8 +79,8 @@ int main()
     // A hive far larger than ours: 2000 keys of 20 values each.
     CRegistryHive big;
     for (int k = 0; k < 2000; ++k) {
-        std::string path = "HKEY_CURRENT_USER\\Software\\Vendor" + std::to_string(k % 50) +
-                           "\\App\\Key" + std::to_string(k);
+        std::string path =
+            "HKEY_CURRENT_USER\\Software\\Vendor" + std::to_string(k % 50) + "\\App\\Key" + std::to_string(k);
         for (int v = 0; v < 20; ++v) {
             uint8_t data[40];
             for (int b = 0; b < 40; ++b)
@@ -96,12 +96,11 @@ int main()
     double writeUs = MicrosSince(start, 1);
     CRegistryHive back;
     start = Clock::now();
-    RegistryHiveDamage damage =
-        back.Parse(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    RegistryHiveDamage damage = back.Parse(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     double parseUs = MicrosSince(start, 1);
     double mb = double(text.size()) / (1024.0 * 1024.0);
-    std::printf("hive text, %.1f MB: write %6.1f MB/s, parse %6.1f MB/s%s\n", mb,
-                mb / (writeUs / 1e6), mb / (parseUs / 1e6), damage.Any() ? " (DAMAGED)" : "");
+    std::printf("hive text, %.1f MB: write %6.1f MB/s, parse %6.1f MB/s%s\n", mb, mb / (writeUs / 1e6),
+                mb / (parseUs / 1e6), damage.Any() ? " (DAMAGED)" : "");
 
     struct rusage ru;
     if (getrusage(RUSAGE_SELF, &ru) == 0)

@@ -200,11 +200,11 @@ private:
 };
 
 struct RunResult {
-    long logged = 0;         // lines in the log file: every line the engine formed
-    long rows = 0;           // rows in the Message Log
-    long announced = 0;      // lines the engine queued for the window
-    long bytes = 0;          // bytes the simulator wrote to the line
-    double seconds = 0;      // from Start to the last row
+    long logged = 0;      // lines in the log file: every line the engine formed
+    long rows = 0;        // rows in the Message Log
+    long announced = 0;   // lines the engine queued for the window
+    long bytes = 0;       // bytes the simulator wrote to the line
+    double seconds = 0;   // from Start to the last row
     double cpuSeconds = 0;
     double windowCpuSeconds = 0;
     double maxGapMs = 0;
@@ -320,25 +320,27 @@ void Print(const char* title, const RunResult& r)
 {
     const long lost = r.logged - r.announced;
     std::printf("%s\n", title);
-    std::printf("  rows shown: %ld of %ld lines in %.2f s: %.0f rows/s; lost (log file only): %ld\n",
-                r.rows, r.logged, r.seconds, r.seconds > 0 ? static_cast<double>(r.rows) / r.seconds : 0.0,
-                lost);
+    std::printf("  rows shown: %ld of %ld lines in %.2f s: %.0f rows/s; lost (log file only): %ld\n", r.rows,
+                r.logged, r.seconds, r.seconds > 0 ? static_cast<double>(r.rows) / r.seconds : 0.0, lost);
     if (r.ticks > 0)
-        std::printf("  event loop: longest gap %.1f ms (%.1f ms after the first second), %ld of %ld 1-ms ticks "
-                    "late by over 5 ms\n",
-                    r.maxGapMs, r.maxSettledGapMs, r.gapsOver5, r.ticks);
+        std::printf(
+            "  event loop: longest gap %.1f ms (%.1f ms after the first second), %ld of %ld 1-ms ticks "
+            "late by over 5 ms\n",
+            r.maxGapMs, r.maxSettledGapMs, r.gapsOver5, r.ticks);
     const double perRow = r.rows > 0 ? 1e6 / static_cast<double>(r.rows) : 0.0;
-    std::printf("  CPU: window thread %.1f %% of a core (%.1f us per row), whole process %.1f %% (%.1f us per row)\n",
-                r.seconds > 0 ? 100.0 * r.windowCpuSeconds / r.seconds : 0.0, r.windowCpuSeconds * perRow,
-                r.seconds > 0 ? 100.0 * r.cpuSeconds / r.seconds : 0.0, r.cpuSeconds * perRow);
-    std::printf("  memory: %.1f MB resident before, %.1f MB after (+%.1f bytes per row, %.2f per byte received)\n",
-                static_cast<double>(r.rssBefore) / 1e6, static_cast<double>(r.rssAfter) / 1e6,
-                r.rows > 0 ? static_cast<double>(r.rssAfter - r.rssBefore) / static_cast<double>(r.rows) : 0.0,
-                r.bytes > 0 ? static_cast<double>(r.rssAfter - r.rssBefore) / static_cast<double>(r.bytes) : 0.0);
+    std::printf(
+        "  CPU: window thread %.1f %% of a core (%.1f us per row), whole process %.1f %% (%.1f us per row)\n",
+        r.seconds > 0 ? 100.0 * r.windowCpuSeconds / r.seconds : 0.0, r.windowCpuSeconds * perRow,
+        r.seconds > 0 ? 100.0 * r.cpuSeconds / r.seconds : 0.0, r.cpuSeconds * perRow);
+    std::printf(
+        "  memory: %.1f MB resident before, %.1f MB after (+%.1f bytes per row, %.2f per byte received)\n",
+        static_cast<double>(r.rssBefore) / 1e6, static_cast<double>(r.rssAfter) / 1e6,
+        r.rows > 0 ? static_cast<double>(r.rssAfter - r.rssBefore) / static_cast<double>(r.rows) : 0.0,
+        r.bytes > 0 ? static_cast<double>(r.rssAfter - r.rssBefore) / static_cast<double>(r.bytes) : 0.0);
     std::fflush(stdout);
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {
@@ -391,7 +393,8 @@ int main(int argc, char** argv)
     };
     const Phase phases[] = {
         {"CPU of a window that captures a quiet line", 0, 0, false, 0},
-        {"CPU paced at the line rate (300 frames/s)", static_cast<long>(lineRate * cpuSeconds), lineRate, false, 0},
+        {"CPU paced at the line rate (300 frames/s)", static_cast<long>(lineRate * cpuSeconds), lineRate,
+         false, 0},
         {"latency paced at the line rate (300 frames/s)", 3000, lineRate, true, 0},
         {"latency paced at 5000 frames/s", 50000, 5000, true, 0},
         {"latency paced at 20000 frames/s", 100000, 20000, true, 0},

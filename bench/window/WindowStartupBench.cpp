@@ -55,7 +55,8 @@ bool RunOnce(Run* run)
     });
     dlg->Show();
     const Clock::time_point deadline = start + std::chrono::seconds(10);
-    while ((clientPainted == Clock::time_point{} || logPainted == Clock::time_point{}) && Clock::now() < deadline) {
+    while ((clientPainted == Clock::time_point{} || logPainted == Clock::time_point{}) &&
+           Clock::now() < deadline) {
         wxTheApp->Yield(true);
         wxTheApp->ProcessIdle();
     }
@@ -69,7 +70,7 @@ bool RunOnce(Run* run)
     return painted;
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

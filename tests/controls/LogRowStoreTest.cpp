@@ -29,12 +29,15 @@ TEST(RowStore, KeepsOrderAndTextAcrossBlocks)
         ASSERT_TRUE(store.Insert(store.Count(), model.back().data(), model.back().size()));
     }
     const char* first = store.Get(0);
-    for (const auto& [at, text] : {std::pair<size_t, std::string>(777, "mid\tdle"), {0, ""}, {5, std::string(3 * CLogRowStore::kBlockSize, 'x')},
+    for (const auto& [at, text] : {std::pair<size_t, std::string>(777, "mid\tdle"),
+                                   {0, ""},
+                                   {5, std::string(3 * CLogRowStore::kBlockSize, 'x')},
                                    {3, "abc"}}) {
         ASSERT_TRUE(store.Insert(at, (text + "def").data(), text.size())) << "only the given length is taken";
         model.insert(model.begin() + long(at), text);
     }
-    EXPECT_FALSE(store.Insert(store.Count() + 1, "x", 1) || store.Insert(0, "x", SIZE_MAX - 1) || store.Insert(0, "x", SIZE_MAX / 4));
+    EXPECT_FALSE(store.Insert(store.Count() + 1, "x", 1) || store.Insert(0, "x", SIZE_MAX - 1) ||
+                 store.Insert(0, "x", SIZE_MAX / 4));
     EXPECT_TRUE(Contents(store) == model && store.Get(1) == first);
 }
 
@@ -51,11 +54,16 @@ TEST(RowStore, EraseCompactsAndClearResets)
         i % 10 ? void() : kept.push_back(row);
     }
     const char* first = store.Get(0);
-    bool moved = false; // compaction runs midway and moves the texts
-    for (size_t index = 0, i = 0; i < 30000; ++i, moved = moved || store.Get(0) != first) i % 10 ? store.Erase(index) : void(++index);
-    EXPECT_TRUE((store.Erase(store.Count()), Contents(store) == kept) && moved) << "compacted; out of range erases nothing";
-    for (size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(store.GetFlags(i), 2 + i % 200) << "row " << i;
-    EXPECT_TRUE((store.ClearFlags(), store.GetFlags(kept.size() - 1) == 0) && (store.Clear(), Contents(store).empty()) && store.Insert(0, "fresh", 5) && Contents(store) == Rows({"fresh"}));
+    bool moved = false;   // compaction runs midway and moves the texts
+    for (size_t index = 0, i = 0; i < 30000; ++i, moved = moved || store.Get(0) != first)
+        i % 10 ? store.Erase(index) : void(++index);
+    EXPECT_TRUE((store.Erase(store.Count()), Contents(store) == kept) && moved)
+        << "compacted; out of range erases nothing";
+    for (size_t i = 0; i < kept.size(); ++i)
+        ASSERT_EQ(store.GetFlags(i), 2 + i % 200) << "row " << i;
+    EXPECT_TRUE((store.ClearFlags(), store.GetFlags(kept.size() - 1) == 0) &&
+                (store.Clear(), Contents(store).empty()) && store.Insert(0, "fresh", 5) &&
+                Contents(store) == Rows({"fresh"}));
 }
 
-} // namespace
+}   // namespace

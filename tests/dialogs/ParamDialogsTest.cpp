@@ -29,11 +29,24 @@ TEST(ParamDialogs, ShowTheirModeGreyTheOtherAndStoreOnlyWhenEveryFieldIsValid)
         int invalid;   // the first invalid field of the mode, -1 when all are valid
         Words after;
     } cases[] = {
-        {1, {{1016, "0x00c3"}, {1014, "10,5"}, {1015, "7"}, {1017, "zz"}, {1025, "99"}}, -1,
+        {1,
+         {{1016, "0x00c3"}, {1014, "10,5"}, {1015, "7"}, {1017, "zz"}, {1025, "99"}},
+         -1,
          {MSG_REF_NODE_CONF, 0xC3, 42, 28, 1004, 1005, 1006, 1007, 1008, 1009}},
-        {0, {{1017, "ffff"}, {1018, "12ab"}, {1019, "+0"}, {1020, "0"}, {1021, "600"}, {1022, "0"}, {1023, "1A2Bxyz"},
-             {1024, "255"}, {1025, "1"}, {1016, "not a number"}, {1014, "-3"}},
-         -1, {MSG_BLIND_NODE_CONF, 0xFFFF, 12, 0, 0, 600, 0, 0x1A2B, 255, 1}},
+        {0,
+         {{1017, "ffff"},
+          {1018, "12ab"},
+          {1019, "+0"},
+          {1020, "0"},
+          {1021, "600"},
+          {1022, "0"},
+          {1023, "1A2Bxyz"},
+          {1024, "255"},
+          {1025, "1"},
+          {1016, "not a number"},
+          {1014, "-3"}},
+         -1,
+         {MSG_BLIND_NODE_CONF, 0xFFFF, 12, 0, 0, 600, 0, 0x1A2B, 255, 1}},
         // Valid edits before the first invalid field, and a later one invalid too.
         {1, {{1016, "1"}, {1014, "16383.8"}, {1015, ""}}, 1, ref},
         {7, {{1017, "1"}, {1018, "1"}, {1020, "1"}, {1021, "65536"}, {1025, "9"}}, 4, blind},
@@ -58,7 +71,8 @@ TEST(ParamDialogs, ShowTheirModeGreyTheOtherAndStoreOnlyWhenEveryFieldIsValid)
             const bool active = (fields == REF_FIELDS) == isRef;
             for (int i = 0; i < (fields == REF_FIELDS ? REF_FIELD_COUNT : BLIND_FIELD_COUNT); ++i) {
                 auto* edit = wxDynamicCast(dlg.FindWindow(fields[i].editId), wxTextCtrl);
-                EXPECT_EQ(edit->IsEnabled() + dlg.FindWindow(fields[i].labelId)->IsEnabled(), active ? 2 : 0) << i;
+                EXPECT_EQ(edit->IsEnabled() + dlg.FindWindow(fields[i].labelId)->IsEnabled(), active ? 2 : 0)
+                    << i;
                 EXPECT_EQ(edit->GetValue(), active ? shown[isRef][i] : "") << i;
             }
         }
@@ -74,7 +88,6 @@ TEST(ParamDialogs, ShowTheirModeGreyTheOtherAndStoreOnlyWhenEveryFieldIsValid)
         }
         EXPECT_EQ(Words(record.word, record.word + 10), c.after);
     }
-
 }
 
-}  // namespace
+}   // namespace

@@ -64,7 +64,7 @@ protected:
     CDataBuffer* buffer = nullptr;
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(EngineCapture, OneCaptureAtATimeEachWithItsOwnLogFile)
 {
@@ -90,10 +90,11 @@ TEST_F(EngineCapture, ReceivedFramesThePingSequenceAndTheIdentity)
 {
     ASSERT_EQ(link.StartCapture("COM21", log.c_str(), 0), 1);
     EXPECT_TRUE(Ping() == 1 && peer.Receive(5) == kPing);
-    for (const Bytes& frame : {Frame(CMD_DATA_INDICATION, {0x00, 0x34, 0x12, 0x00, 0x12, 0x00, 0x02, 0x0A, 0x0B}),
-                               Frame(CMD_PING_RESPONSE, {}), Frame(0x1234, {0x01}),   // ignored
-                               Frame(CMD_DEV_INFO_RSP, {0x01, 1, 2, 3, 4, 5, 6, 7, 8, 0x22, 0x00}),   // status 1
-                               Frame(CMD_DEV_INFO_RSP, {0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9})})   // too short
+    for (const Bytes& frame :
+         {Frame(CMD_DATA_INDICATION, {0x00, 0x34, 0x12, 0x00, 0x12, 0x00, 0x02, 0x0A, 0x0B}),
+          Frame(CMD_PING_RESPONSE, {}), Frame(0x1234, {0x01}),                   // ignored
+          Frame(CMD_DEV_INFO_RSP, {0x01, 1, 2, 3, 4, 5, 6, 7, 8, 0x22, 0x00}),   // status 1
+          Frame(CMD_DEV_INFO_RSP, {0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9})})           // too short
         peer.Send(frame);
     ASSERT_TRUE(WaitUntil([&] { return link.GetLineCounter() == 4; }));
     EXPECT_FALSE(Known());
@@ -104,11 +105,12 @@ TEST_F(EngineCapture, ReceivedFramesThePingSequenceAndTheIdentity)
     uint64_t ieee = 0;
     ASSERT_TRUE(WaitUntil([&] { return link.GetDongleInfo(&shortAddr, &ieee); }));
     EXPECT_TRUE(shortAddr == 0x1234 && ieee == 0x00124B000A0B0C0DULL) << shortAddr << " " << ieee;
-    EXPECT_EQ(TakeLines(), (Texts{"|<--| 0x0000 |PING_REQUEST       |", "|-->| 0x1234 |REF_RSP            |0A 0B ",
-                                  "|-->| 0x0000 |DEV_INFO_RSP       |01 01 02 03 04 05 06 07 08 22 00 ",
-                                  "|-->| 0x0000 |DEV_INFO_RSP       |00 01 02 03 04 05 06 07 08 09 ",
-                                  "|-->| 0x0000 |PING_RESPONSE      |", "|<--| 0x0000 |GET_DEVICE_INFO    |",
-                                  "|-->| 0x0000 |DEV_INFO_RSP       |00 00 12 4B 00 0A 0B 0C 0D 34 12 "}));
+    EXPECT_EQ(TakeLines(),
+              (Texts{"|<--| 0x0000 |PING_REQUEST       |", "|-->| 0x1234 |REF_RSP            |0A 0B ",
+                     "|-->| 0x0000 |DEV_INFO_RSP       |01 01 02 03 04 05 06 07 08 22 00 ",
+                     "|-->| 0x0000 |DEV_INFO_RSP       |00 01 02 03 04 05 06 07 08 09 ",
+                     "|-->| 0x0000 |PING_RESPONSE      |", "|<--| 0x0000 |GET_DEVICE_INFO    |",
+                     "|-->| 0x0000 |DEV_INFO_RSP       |00 00 12 4B 00 0A 0B 0C 0D 34 12 "}));
     EXPECT_EQ(link.GetLineCounter() * 10 + posts.load(), 77);
     Ping();   // forgets the dongle until its answer comes; stopping forgets it too
     EXPECT_FALSE(Known());
@@ -123,12 +125,14 @@ TEST_F(EngineCapture, ReceivedFramesThePingSequenceAndTheIdentity)
 
     // A full queue: a line it refuses still reaches the log file but is not counted,
     // and a ping response that cannot be shown is not answered.
-    while (link.AddLine("filler") == 1) {}
+    while (link.AddLine("filler") == 1) {
+    }
     EXPECT_EQ(Ping(), 1);
     EXPECT_NE(ReadFile(log).find("PING_REQUEST"), std::string::npos);
     EXPECT_EQ(peer.ReceiveAll().size(), 10u) << "the two pings";
     peer.Send(Frame(CMD_PING_RESPONSE, {0x00}));
-    const Texts told = {"Unknown message type", "Unknown message type", "Unknown message type", "Not able log Ping Response"};
+    const Texts told = {"Unknown message type", "Unknown message type", "Unknown message type",
+                        "Not able log Ping Response"};
     EXPECT_TRUE(WaitUntil([&] { return sink.Warnings() == told; })) << sink.Warnings().size();
     EXPECT_TRUE(peer.Receive(5, 300).empty());
     EXPECT_EQ(link.GetLineCounter() * 1000 + posts.load(), 263263) << "seven taken, 256 queued";
@@ -209,12 +213,17 @@ TEST(EngineTool, BadArgumentsAndPortsThatCannotBeOpenedStartNothing)
     CSerialPort holder;   // another program holds COM21
     ASSERT_TRUE(holder.Open("COM21", 38400));
     const std::pair<Texts, std::string> cases[] = {
-        {{}, "which port?"}, {{"COM21", "--seconds", "soon"}, "--seconds needs"},
-        {{"COM21", "--seconds", "0"}, "--seconds needs"}, {{"COM21", "--log"}, "--log needs"},
-        {{"COM21", "--bogus"}, "unknown option --bogus"}, {{"COM21", "COM22"}, "one port only"},
-        {{"COM22"}, "Not able to Open Com Port: COM22"}, {{"COM21"}, "Not able to Open Com Port: COM21"},
+        {{}, "which port?"},
+        {{"COM21", "--seconds", "soon"}, "--seconds needs"},
+        {{"COM21", "--seconds", "0"}, "--seconds needs"},
+        {{"COM21", "--log"}, "--log needs"},
+        {{"COM21", "--bogus"}, "unknown option --bogus"},
+        {{"COM21", "COM22"}, "one port only"},
+        {{"COM22"}, "Not able to Open Com Port: COM22"},
+        {{"COM21"}, "Not able to Open Com Port: COM21"},
         {{"COM21", "--log", ""}, "Not able to Open Log File: \n"},
-        {{"COM21", "--log", dir / "no/x.log"}, "Not able to Open Log File: " + dir / "no/x.log"}, {{"--help"}, ""}};
+        {{"COM21", "--log", dir / "no/x.log"}, "Not able to Open Log File: " + dir / "no/x.log"},
+        {{"--help"}, ""}};
     for (const auto& [args, err] : cases) {
         const ToolResult r = RunProgram(CapturePath(), args, dir.Path(), "ping\n");
         EXPECT_EQ(r.status, err.empty() ? 0 : 1) << r.err;
@@ -242,10 +251,11 @@ TEST(EngineTool, ASessionWithTheSimulator)
     Texts frames = ReadLines(record);
     EXPECT_EQ(std::count(frames.begin(), frames.end(), "02 00 14 00 14"), 2);   // one per PING
     frames.erase(std::remove(frames.begin(), frames.end(), "02 00 14 00 14"), frames.end());
-    EXPECT_EQ(frames, (Texts{"02 00 07 00 07", "02 00 07 00 07", "02 00 18 07 CB FF FF CA 11 00 00 0F",
-                             "02 00 18 07 CB FF FF CA 13 00 00 0D", "02 00 18 07 CB 34 12 CA 17 00 00 2F",
-                             "02 00 18 07 CB CD AB CA 18 00 00 60", "02 00 18 0B CB 34 12 CA 15 00 04 28 00 2A 00 27",
-                             "02 00 18 12 CB 01 02 CA 16 00 0B 2D 1E 01 05 00 14 00 CD AB 07 03 54"}));
+    EXPECT_EQ(frames,
+              (Texts{"02 00 07 00 07", "02 00 07 00 07", "02 00 18 07 CB FF FF CA 11 00 00 0F",
+                     "02 00 18 07 CB FF FF CA 13 00 00 0D", "02 00 18 07 CB 34 12 CA 17 00 00 2F",
+                     "02 00 18 07 CB CD AB CA 18 00 00 60", "02 00 18 0B CB 34 12 CA 15 00 04 28 00 2A 00 27",
+                     "02 00 18 12 CB 01 02 CA 16 00 0B 2D 1E 01 05 00 14 00 CD AB 07 03 54"}));
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 6) << r.err;
     EXPECT_NE(r.err.find("unknown command \"bogus\""), std::string::npos);
 
@@ -269,7 +279,8 @@ TEST(EngineTool, ASessionWithTheSimulator)
     EXPECT_TRUE(r.status == 0 && r.out == ReadFile(log) && first.size() == 4) << r.out;
     r = RunProgram(CapturePath(), {"COM21", "--append", "--log", log}, dir.Path(), "xy\n", true, 1.5);
     const Texts appended = ReadLines(log);   // the ping's four lines, XY and five answers
-    EXPECT_TRUE(r.status == 0 && appended.size() == 14 && std::equal(first.begin(), first.end(), appended.begin()));
+    EXPECT_TRUE(r.status == 0 && appended.size() == 14 &&
+                std::equal(first.begin(), first.end(), appended.begin()));
     r = RunProgram(CapturePath(), {"COM21", "--log", log}, dir.Path(), "quit\n", true);
     EXPECT_TRUE(r.status == 0 && ReadLines(log).size() <= 4) << "emptied first";
     std::thread unplug([&] { std::this_thread::sleep_for(std::chrono::milliseconds(700)), sim.Kill(); });

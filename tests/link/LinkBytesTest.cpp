@@ -55,7 +55,7 @@ std::vector<Delivered> Drain(const Bytes& script, const std::vector<int>& pieces
     return out;
 }
 
-}  // namespace
+}   // namespace
 
 // Frames are built byte for byte. Each good frame comes once, in order, whatever the
 // noise and the pieces the line brings. Every false start already held is judged before
@@ -77,7 +77,10 @@ TEST(LinkFrames, EveryGoodFrameOnceAndFalseStartsCostOnlyTheirStartByte)
     // Noise that never forms a frame: bytes other than 0x02, and start bytes with a
     // length above 48, between frames of every length.
     std::mt19937 rng(2024);
-    auto noise = [&] { const uint8_t b = uint8_t(rng()); return b == FRAME_START ? uint8_t(0x03) : b; };
+    auto noise = [&] {
+        const uint8_t b = uint8_t(rng());
+        return b == FRAME_START ? uint8_t(0x03) : b;
+    };
     Bytes noisy;
     std::vector<Delivered> sent;
     for (int i = 0; i < 2000; ++i) {
@@ -89,11 +92,17 @@ TEST(LinkFrames, EveryGoodFrameOnceAndFalseStartsCostOnlyTheirStartByte)
         std::generate(sent.back().second.begin(), sent.back().second.end(), rng);
         noisy = std::move(noisy) + Frame(uint16_t(sent.back().first), sent.back().second);
     }
-    struct Case { const char* name; Bytes script; std::vector<Delivered> frames; } const cases[] = {
+    struct Case {
+        const char* name;
+        Bytes script;
+        std::vector<Delivered> frames;
+    } const cases[] = {
         {"too long", tooLong + good, {{CMD_DEV_INFO_RSP, info}}},
         {"two frames in one read", good + ping, {{CMD_DEV_INFO_RSP, info}, {CMD_PING_RESPONSE, {0}}}},
         // A false frame holds the start of a good one.
-        {"garbage", Bytes{0x18, 0x03, 0xFF} + badFcs + falseHeader + good + Bytes(48, 0xEE), {{CMD_DEV_INFO_RSP, info}}},
+        {"garbage",
+         Bytes{0x18, 0x03, 0xFF} + badFcs + falseHeader + good + Bytes(48, 0xEE),
+         {{CMD_DEV_INFO_RSP, info}}},
         {"64 KB of false starts", falseStarts + Bytes(60, 0x00) + good, {{CMD_DEV_INFO_RSP, info}}},
         {"noise", noisy, sent},
     };
@@ -103,15 +112,27 @@ TEST(LinkFrames, EveryGoodFrameOnceAndFalseStartsCostOnlyTheirStartByte)
             int reads = 0;
             EXPECT_EQ(Drain(c.script, pieces, reads), c.frames);
             // Whole reads: one per 48 bytes of line, and the idle ones.
-            EXPECT_TRUE(pieces.size() > 1 || pieces[0] != 48 || reads <= int(c.script.size() + 47) / 48 + 3) << reads;
+            EXPECT_TRUE(pieces.size() > 1 || pieces[0] != 48 || reads <= int(c.script.size() + 47) / 48 + 3)
+                << reads;
         }
 }
 
 TEST(LinkCodec, HeaderDecoderStaysInsideTheFrameAndTheTable)
 {
-    struct Case { const char* name; Bytes data; bool whole; uint16_t addr, cluster; int count; } const cases[] = {
+    struct Case {
+        const char* name;
+        Bytes data;
+        bool whole;
+        uint16_t addr, cluster;
+        int count;
+    } const cases[] = {
         {"as stated", {0x00, 0x34, 0x12, 0x00, 0x12, 0x00, 0x02, 0x0A, 0x0B}, true, 0x1234, 0x0012, 2},
-        {"n claims more than the frame holds", {0xCB, 0x01, 0x00, 0xCA, 0x14, 0x00, 0x30, 0xAA, 0xBB}, true, 1, 0x14, 2},
+        {"n claims more than the frame holds",
+         {0xCB, 0x01, 0x00, 0xCA, 0x14, 0x00, 0x30, 0xAA, 0xBB},
+         true,
+         1,
+         0x14,
+         2},
         {"never more than 48", Bytes(6, 0x77) + Bytes(114, 200), true, 0x7777, 0x7777, 48},
         {"a header cut short keeps what it has", {0xCB, 0x78, 0x56, 0xCA, 0x12}, false, 0x5678, 0, 0},
     };
@@ -124,7 +145,8 @@ TEST(LinkCodec, HeaderDecoderStaysInsideTheFrameAndTheTable)
         EXPECT_EQ(Bytes(h.data, h.data + h.nDataCount), Bytes(from, from + c.count));
     }
     // The table's edges; outside it a cluster is never looked up.
-    EXPECT_TRUE(ClusterName(0x0011) == std::string("REF_REQ") && ClusterName(0x0018) == std::string("BLIND_REQ_CONF"));
+    EXPECT_TRUE(ClusterName(0x0011) == std::string("REF_REQ") &&
+                ClusterName(0x0018) == std::string("BLIND_REQ_CONF"));
     for (uint16_t outside : {0x0000, 0x0010, 0x0019, 0xFFFF})
         EXPECT_EQ(ClusterName(outside), nullptr) << outside;
 }
@@ -135,8 +157,9 @@ TEST(LinkLogLine, TimeStampHexTextAndPaddedName)
     // UTC to the millisecond; a moment before 1970 still has a time of day.
     for (const auto& [ms, stamp] : std::vector<std::pair<long long, std::string>>{
              {32707042, "09:05:07:042"}, {1700000000123LL, "22:13:20:123"}, {-1, "23:59:59:999"}}) {
-        FormatLogLine(line, UtcTimeOfDayOf(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms))), true,
-                      0x00AB, "PING_REQUEST", nullptr);
+        FormatLogLine(line,
+                      UtcTimeOfDayOf(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms))),
+                      true, 0x00AB, "PING_REQUEST", nullptr);
         EXPECT_EQ(line, stamp + " |<--| 0x00AB |PING_REQUEST       |") << ms;
     }
     const UtcTimeOfDay t{9, 5, 7, 42};
@@ -147,14 +170,16 @@ TEST(LinkLogLine, TimeStampHexTextAndPaddedName)
     // 48 bytes as hex text fit; a line of 255 characters fits, one of 256 is refused, not cut.
     EXPECT_EQ(FormatHexText(std::vector<uint8_t>(48, 0xB0).data(), 48, hex, sizeof hex), 144);
     EXPECT_EQ(FormatLogLine(line, t, false, 1, "X", std::string(208, 'A').c_str()), 255);
-    EXPECT_TRUE(FormatLogLine(line, t, false, 1, "X", std::string(209, 'A').c_str()) == -1 && line[0] == '\0');
+    EXPECT_TRUE(FormatLogLine(line, t, false, 1, "X", std::string(209, 'A').c_str()) == -1 &&
+                line[0] == '\0');
 }
 
 TEST(LinkDataBuffer, ResultsOrderAndTheTwoLimitsOf256)
 {
     CDataBuffer buffer;
     char line[CDataBuffer::SLOT_SIZE];
-    EXPECT_TRUE(buffer.Get(line) == 3 && buffer.Put(std::string(256, 'y').c_str()) == 1 && buffer.Put(nullptr) == 1);
+    EXPECT_TRUE(buffer.Get(line) == 3 && buffer.Put(std::string(256, 'y').c_str()) == 1 &&
+                buffer.Put(nullptr) == 1);
     for (int i = 0; i < 200; ++i)   // the full queue below wraps round the slots' end
         EXPECT_TRUE(buffer.Put("warm") == 0 && buffer.Get(line) == 0);
     const std::string longest(255, 'x');

@@ -17,10 +17,14 @@ TEST(LinkLogFile, OpenRulesOneWriterPerFileAndNoGlueToATornLine)
     CScratchFolder folder("log");
     const std::string path = folder / "a.log", missing = folder / "no/such.log";
     CLogFile log, other;
-    for (const auto& [name, mode] : std::vector<std::pair<const char*, const char*>>{
-             {"", "wt"}, {nullptr, "wt"}, {path.c_str(), ""}, {path.c_str(), nullptr}, {missing.c_str(), "wt"}})
+    for (const auto& [name, mode] : std::vector<std::pair<const char*, const char*>>{{"", "wt"},
+                                                                                     {nullptr, "wt"},
+                                                                                     {path.c_str(), ""},
+                                                                                     {path.c_str(), nullptr},
+                                                                                     {missing.c_str(), "wt"}})
         EXPECT_FALSE(log.Open(name, mode));
-    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()) && !log.IsOpen() && !log.WriteLine("none open")) << "a refused name creates nothing";
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()) && !log.IsOpen() && !log.WriteLine("none open"))
+        << "a refused name creates nothing";
 
     WriteText(path, "old line\n");
     ASSERT_TRUE(log.Open(path.c_str(), "wt"));
@@ -60,8 +64,9 @@ bool LimitFileSize(rlim_t size)   // 0: no limit
 // Runs in a child, where the mount and the limit stay.
 int CaptureOnAFailingDisk(rlim_t sizeLimit, const std::string& folder)
 {
-    if (!sizeLimit && (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-                       || mount("tessarin-tiny", folder.c_str(), "tmpfs", 0, "size=32k,mode=0700") != 0))
+    if (!sizeLimit &&
+        (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+         mount("tessarin-tiny", folder.c_str(), "tmpfs", 0, "size=32k,mode=0700") != 0))
         return 77;
     WriteText(folder + "/filler", std::string(sizeLimit ? 0 : 8192, 'F'));
     const std::string log = folder + "/Tessarin.log";
@@ -77,9 +82,11 @@ int CaptureOnAFailingDisk(rlim_t sizeLimit, const std::string& folder)
     char slot[CDataBuffer::SLOT_SIZE];
     auto add = [&] {   // false unless the line went to the queue as it was
         // 60 bytes with the line end; the number makes every line and torn piece unique.
-        const std::string line = "line " + std::to_string(10000 + whole.size() + lost.size()) + std::string(49, 'x');
+        const std::string line =
+            "line " + std::to_string(10000 + whole.size() + lost.size()) + std::string(49, 'x');
         const size_t told = sink.Warnings().size();
-        const bool queued = link.AddLine(line.c_str()) == 1 && buffer->Get(slot) == CDataBuffer::DONE && line == slot;
+        const bool queued =
+            link.AddLine(line.c_str()) == 1 && buffer->Get(slot) == CDataBuffer::DONE && line == slot;
         (sink.Warnings().size() > told ? lost : whole).push_back(line);
         return queued;
     };
@@ -91,8 +98,8 @@ int CaptureOnAFailingDisk(rlim_t sizeLimit, const std::string& folder)
             return 4;
     // A cluster outside the table shows as its number.
     dongle.Send({0x02, 0x10, 0x18, 0x08, 0xCB, 0x01, 0x01, 0xCA, 0x19, 0x00, 0x01, 0x5A, 0x43});
-    if (!WaitUntil([&] { return buffer->Get(slot) == CDataBuffer::DONE; }, std::chrono::seconds(3))
-        || std::string(slot + 12) != " |-->| 0x0101 |0x0019             |5A ")
+    if (!WaitUntil([&] { return buffer->Get(slot) == CDataBuffer::DONE; }, std::chrono::seconds(3)) ||
+        std::string(slot + 12) != " |-->| 0x0101 |0x0019             |5A ")
         return 5;
     lost.push_back(slot);   // still no room: told below
     const bool room = sizeLimit ? LimitFileSize(0) : unlink((folder + "/filler").c_str()) == 0;
@@ -102,13 +109,16 @@ int CaptureOnAFailingDisk(rlim_t sizeLimit, const std::string& folder)
     link.StopCapture();
     Texts kept;
     for (const std::string& piece : ReadLines(log))
-        if (piece.empty() || std::none_of(lost.begin(), lost.end(), [&](auto& line) { return line.rfind(piece, 0) == 0; }))
+        if (piece.empty() ||
+            std::none_of(lost.begin(), lost.end(), [&](auto& line) { return line.rfind(piece, 0) == 0; }))
             kept.push_back(piece);
-    return kept == whole && ReadFile(log).back() == '\n' && sink.Warnings() == Texts(7, "Not able to add message to Log File")
-               ? 0 : 7;
+    return kept == whole && ReadFile(log).back() == '\n' &&
+                   sink.Warnings() == Texts(7, "Not able to add message to Log File")
+               ? 0
+               : 7;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(LinkLogFile, AFailingDiskIsToldLineByLineAndTheCaptureGoesOn)
 {

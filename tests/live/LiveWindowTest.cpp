@@ -10,7 +10,8 @@
 
 namespace {
 
-const char kPing[] = "Not able to send PING!\nNote that \"Capture\" should be started before PING can be sent.";
+const char kPing[] =
+    "Not able to send PING!\nNote that \"Capture\" should be started before PING can be sent.";
 
 // The Node List as shown, each entry with '@' and the address it carries.
 Texts Nodes(CTessarinDlg& dlg)
@@ -18,18 +19,21 @@ Texts Nodes(CTessarinDlg& dlg)
     Texts entries;
     for (unsigned i = 0; i < dlg.m_nodeList->GetCount(); ++i)
         entries.push_back(wxString::Format("%s@%lX", dlg.m_nodeList->GetString(i),
-                                           (unsigned long)(wxUIntPtr)dlg.m_nodeList->GetClientData(i)).utf8_string());
+                                           (unsigned long)(wxUIntPtr)dlg.m_nodeList->GetClientData(i))
+                              .utf8_string());
     return entries;
 }
 
 void ExpectCapturing(CTessarinDlg& dlg, bool on)
 {
-    wxWindow* const controls[] = {dlg.m_xyRssiReq, dlg.m_refConfReq,    dlg.m_refConf,     dlg.m_blindConfReq,
-                                  dlg.m_blindConf, dlg.m_sendMessageGroup, dlg.m_blindFindReq};
+    wxWindow* const controls[] = {dlg.m_xyRssiReq,    dlg.m_refConfReq, dlg.m_refConf,
+                                  dlg.m_blindConfReq, dlg.m_blindConf,  dlg.m_sendMessageGroup,
+                                  dlg.m_blindFindReq};
     for (wxWindow* w : controls)
         EXPECT_EQ(w->IsEnabled(), on) << w->GetLabel();
     const auto tool = [&](int id) { return dlg.m_toolBar.GetToolEnabled(id) ? '1' : '0'; };
-    EXPECT_EQ(std::string({tool(ID_START_CAPTURE), tool(ID_STOP_CAPTURE), tool(ID_PING)}), on ? "011" : "100");
+    EXPECT_EQ(std::string({tool(ID_START_CAPTURE), tool(ID_STOP_CAPTURE), tool(ID_PING)}),
+              on ? "011" : "100");
 }
 
 // The box of a line announced and then cleared, left open while the events go on.
@@ -57,7 +61,8 @@ TEST(LiveNodeList, ListsEachReceivedNodeOnceWithItsFirstKindAndWarnsOnceAtATime)
     // A burst of new nodes, each named twice: none lost, doubled or given another's address.
     for (unsigned i = 1, addr = 0xC03D; i <= 100; ++i, addr += 61) {
         lines.insert(lines.end(), 2, LogLineAt(false, uint16_t(addr), i % 2 ? "REF_RSP" : "BLIND_RSP"));
-        expected.push_back(wxString::Format("0x%04X %s @%X", addr, i % 2 ? "REF  " : "BLIND", addr).utf8_string());
+        expected.push_back(
+            wxString::Format("0x%04X %s @%X", addr, i % 2 ? "REF  " : "BLIND", addr).utf8_string());
     }
     std::sort(expected.begin(), expected.end());
     for (const std::string& line : lines)
@@ -75,7 +80,8 @@ TEST(LiveNodeList, ListsEachReceivedNodeOnceWithItsFirstKindAndWarnsOnceAtATime)
     Press(*dlg, ID_CLEAR_LOG);
     wxTEST_DIALOG(PumpFor(300), LeftOpen());
     EXPECT_EQ(dlg->m_messageLog.GetRowCount() + dlg->m_nodeList->GetCount() + dlg->m_nSelectedNode, 0u);
-    EXPECT_TRUE(PumpUntil([&] { return Status(0) == wxString::Format("Message count: %zu", lines.size() + 3); }));
+    EXPECT_TRUE(
+        PumpUntil([&] { return Status(0) == wxString::Format("Message count: %zu", lines.size() + 3); }));
     dlg->m_link.AddLine(lines[0].c_str());
     EXPECT_TRUE(PumpUntil([&] { return Nodes(*dlg) == Texts{"0x1234 REF   @1234"}; }));
 
@@ -86,7 +92,8 @@ TEST(LiveNodeList, ListsEachReceivedNodeOnceWithItsFirstKindAndWarnsOnceAtATime)
             dlg->ShowWarning("same");
         dlg->ShowWarning("other");
     }).join();
-    wxTEST_DIALOG(PumpFor(300), ExpectMessageBox(title, "same", dlg.get()), ExpectMessageBox(title, "other", dlg.get()));
+    wxTEST_DIALOG(PumpFor(300), ExpectMessageBox(title, "same", dlg.get()),
+                  ExpectMessageBox(title, "other", dlg.get()));
 }
 
 TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
@@ -96,7 +103,8 @@ TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
     auto dlg = OpenWindow(log);
     const auto Status = [&](int pane) { return dlg->m_statusBar.GetStatusText(pane); };
     const wxString title = CTessarinDlg::AppTitle();
-    wxTEST_DIALOG(Press(*dlg, ID_START_CAPTURE), ExpectMessageBox(title, "COM port not selected!", dlg.get()));
+    wxTEST_DIALOG(Press(*dlg, ID_START_CAPTURE),
+                  ExpectMessageBox(title, "COM port not selected!", dlg.get()));
     ExpectCapturing(*dlg, false);
 
     CSimProcess sim;
@@ -114,9 +122,9 @@ TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
     // The nodes answer the broadcasts; blind nodes after their collect time.
     Press(dlg->m_xyRssiReq);
     Press(dlg->m_blindFindReq);
-    const Texts nodes = {"0x0000 COORD @0", "0x0101 REF   @101", "0x0102 REF   @102", "0x0103 REF   @103",
-                         "0x0104 REF   @104", "0x0105 REF   @105", "0x0201 BLIND @201", "0x0202 BLIND @202",
-                         "0x0203 BLIND @203"};
+    const Texts nodes = {"0x0000 COORD @0",   "0x0101 REF   @101", "0x0102 REF   @102",
+                         "0x0103 REF   @103", "0x0104 REF   @104", "0x0105 REF   @105",
+                         "0x0201 BLIND @201", "0x0202 BLIND @202", "0x0203 BLIND @203"};
     EXPECT_TRUE(PumpUntil([&] { return Nodes(*dlg) == nodes; }, 10000));
     // Every line counted, and in the log file; the count readable whole.
     EXPECT_TRUE(PumpUntil([&] { return Status(0) == "Message count: 14"; })) << Status(0);
@@ -149,4 +157,4 @@ TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
     EXPECT_TRUE(PumpUntil([&] { return Status(2).StartsWith("Dongle: Connected"); })) << Status(2);
 }
 
-}  // namespace
+}   // namespace

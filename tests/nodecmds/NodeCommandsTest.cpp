@@ -20,13 +20,17 @@ const char* const DEST = "Destination Address";
 // dialog may open.
 struct Answer : wxExpectModalBase<wxDialog, Answer> {
     Answer(const char* title, Edits edits = {}, Edits offered = {})
-        : m_title(title), m_edits(std::move(edits)), m_offered(std::move(offered)) { m_isOptional = !title; }
+        : m_title(title), m_edits(std::move(edits)), m_offered(std::move(offered))
+    {
+        m_isOptional = !title;
+    }
     int OnInvoked(wxDialog* dlg) const override
     {
         if (!m_title || dlg->GetTitle() != m_title)
             return wxID_NONE;
         // The form, in dialog units, holds every control.
-        EXPECT_EQ(dlg->GetClientSize(), dlg->ConvertDialogToPixels(m_title == PARAMS ? wxSize(304, 255) : wxSize(124, 66)));
+        EXPECT_EQ(dlg->GetClientSize(),
+                  dlg->ConvertDialogToPixels(m_title == PARAMS ? wxSize(304, 255) : wxSize(124, 66)));
         for (wxWindow* child : dlg->GetChildren())
             EXPECT_TRUE(wxRect(dlg->GetClientSize()).Contains(child->GetRect())) << child->GetLabel();
         for (const auto& [id, text] : m_offered)
@@ -47,7 +51,8 @@ struct Chooser : wxExpectModalBase<wxFileDialog, Chooser> {
     explicit Chooser(const wxString& path, int answer = wxID_OK) : m_path(path), m_answer(answer) {}
     int OnInvoked(wxFileDialog* dlg) const override
     {
-        EXPECT_EQ(dlg->GetWindowStyle() & (wxFD_SAVE | wxFD_OVERWRITE_PROMPT), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+        EXPECT_EQ(dlg->GetWindowStyle() & (wxFD_SAVE | wxFD_OVERWRITE_PROMPT),
+                  wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
         if (!m_path.empty()) {
             // This toolkit's chooser reports a path only while it is on screen.
             dlg->Show();
@@ -73,7 +78,8 @@ Texts Stored()
 size_t CountLines(const std::string& file, const std::string& part)
 {
     const Texts l = ReadLines(file);
-    return size_t(std::count_if(l.begin(), l.end(), [&](auto& line) { return line.find(part) != line.npos; }));
+    return size_t(
+        std::count_if(l.begin(), l.end(), [&](auto& line) { return line.find(part) != line.npos; }));
 }
 
 // Settings and COM links of the test's own, the simulator recording, the window.
@@ -102,7 +108,8 @@ using LogFileOptions = NodeCommands;
 TEST_F(NodeCommands, EachMessageSendsItsFrameToThePickedOrStoredNodeAndKeepsWhatItSent)
 {
     ASSERT_TRUE(m_simStarted && StartCapture());
-    for (const std::string& line : {LogLineAt(false, 0x0202, "BLIND_RSP"), LogLineAt(false, 0x0103, "REF_RSP")})
+    for (const std::string& line :
+         {LogLineAt(false, 0x0202, "BLIND_RSP"), LogLineAt(false, 0x0103, "REF_RSP")})
         m_dlg->m_link.AddLine(line.c_str());
     ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_nodeList->GetCount() == 3; }));
     const struct {
@@ -113,27 +120,111 @@ TEST_F(NodeCommands, EachMessageSendsItsFrameToThePickedOrStoredNodeAndKeepsWhat
         const char *caption, *refusal;   // the box of a refused edit
         const char* frame;
     } cases[] = {
-        {nullptr, m_dlg->m_refConfReq, nullptr, {}, {}, nullptr, nullptr, "02 00 18 07 CB 00 00 CA 17 00 00 09"},
-        {nullptr, m_dlg->m_blindConf, nullptr, {}, {}, nullptr, nullptr,
+        {nullptr,
+         m_dlg->m_refConfReq,
+         nullptr,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         "02 00 18 07 CB 00 00 CA 17 00 00 09"},
+        {nullptr,
+         m_dlg->m_blindConf,
+         nullptr,
+         {},
+         {},
+         nullptr,
+         nullptr,
          "02 00 18 12 CB 00 00 CA 16 00 0B 00 00 00 00 00 00 00 00 00 00 00 16"},
-        {nullptr, m_dlg->m_refConf, PARAMS, {{1016, "1234"}, {1014, "10"}, {1015, "10,5"}}, {}, nullptr, nullptr,
+        {nullptr,
+         m_dlg->m_refConf,
+         PARAMS,
+         {{1016, "1234"}, {1014, "10"}, {1015, "10,5"}},
+         {},
+         nullptr,
+         nullptr,
          "02 00 18 0B CB 34 12 CA 15 00 04 28 00 2A 00 27"},
-        {nullptr, m_dlg->m_blindConf, PARAMS,
-         {{1017, "0203"}, {1018, "45"}, {1019, "25"}, {1020, "1"}, {1021, "20"}, {1022, "50"}, {1023, "1a2b"},
-          {1024, "7"}, {1025, "3"}}, {}, nullptr, nullptr,
+        {nullptr,
+         m_dlg->m_blindConf,
+         PARAMS,
+         {{1017, "0203"},
+          {1018, "45"},
+          {1019, "25"},
+          {1020, "1"},
+          {1021, "20"},
+          {1022, "50"},
+          {1023, "1a2b"},
+          {1024, "7"},
+          {1025, "3"}},
+         {},
+         nullptr,
+         nullptr,
          "02 00 18 12 CB 03 02 CA 16 00 0B 2D 19 01 14 00 32 00 2B 1A 07 03 31"},
-        {nullptr, m_dlg->m_refConfReq, DEST, {{1039, "0x0101"}}, {}, nullptr, nullptr, "02 00 18 07 CB 01 01 CA 17 00 00 09"},
-        {nullptr, m_dlg->m_blindConfReq, DEST, {{1039, "202"}}, {}, nullptr, nullptr, "02 00 18 07 CB 02 02 CA 18 00 00 06"},
-        {nullptr, m_dlg->m_xyRssiReq, nullptr, {}, {}, nullptr, nullptr, "02 00 18 07 CB FF FF CA 11 00 00 0F"},
-        {"0x0103", m_dlg->m_refConfReq, DEST, {}, {{1039, "0103"}}, nullptr, nullptr, "02 00 18 07 CB 03 01 CA 17 00 00 0B"},
-        {"0x0202", m_dlg->m_refConf, PARAMS, {}, {{1016, "0202"}, {1014, "10.00"}}, nullptr, nullptr,
+        {nullptr,
+         m_dlg->m_refConfReq,
+         DEST,
+         {{1039, "0x0101"}},
+         {},
+         nullptr,
+         nullptr,
+         "02 00 18 07 CB 01 01 CA 17 00 00 09"},
+        {nullptr,
+         m_dlg->m_blindConfReq,
+         DEST,
+         {{1039, "202"}},
+         {},
+         nullptr,
+         nullptr,
+         "02 00 18 07 CB 02 02 CA 18 00 00 06"},
+        {nullptr,
+         m_dlg->m_xyRssiReq,
+         nullptr,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         "02 00 18 07 CB FF FF CA 11 00 00 0F"},
+        {"0x0103",
+         m_dlg->m_refConfReq,
+         DEST,
+         {},
+         {{1039, "0103"}},
+         nullptr,
+         nullptr,
+         "02 00 18 07 CB 03 01 CA 17 00 00 0B"},
+        {"0x0202",
+         m_dlg->m_refConf,
+         PARAMS,
+         {},
+         {{1016, "0202"}, {1014, "10.00"}},
+         nullptr,
+         nullptr,
          "02 00 18 0B CB 02 02 CA 15 00 04 28 00 2A 00 01"},
-        {nullptr, m_dlg->m_blindFindReq, nullptr, {}, {}, nullptr, nullptr, "02 00 18 07 CB FF FF CA 13 00 00 0D"},
+        {nullptr,
+         m_dlg->m_blindFindReq,
+         nullptr,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         "02 00 18 07 CB FF FF CA 13 00 00 0D"},
         // The dongle's entry carries 0: the stored destination again.
-        {"0x0000", m_dlg->m_blindConfReq, DEST, {{1039, "10000"}}, {{1039, "0202"}}, "Invalid Destination Address!",
-         "Give a hex value between 0x0000 and 0xFFFF", ""},
-        {nullptr, m_dlg->m_blindConf, PARAMS, {{1018, "1"}, {1025, "0"}}, {}, "Invalid Minimum of reference nodes!",
-         "The Minimum reference nodes should be between 1 and 8", ""},
+        {"0x0000",
+         m_dlg->m_blindConfReq,
+         DEST,
+         {{1039, "10000"}},
+         {{1039, "0202"}},
+         "Invalid Destination Address!",
+         "Give a hex value between 0x0000 and 0xFFFF",
+         ""},
+        {nullptr,
+         m_dlg->m_blindConf,
+         PARAMS,
+         {{1018, "1"}, {1025, "0"}},
+         {},
+         "Invalid Minimum of reference nodes!",
+         "The Minimum reference nodes should be between 1 and 8",
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
@@ -141,17 +232,30 @@ TEST_F(NodeCommands, EachMessageSendsItsFrameToThePickedOrStoredNodeAndKeepsWhat
         Tick(&c - cases >= 2);
         const size_t count = ReadLines(m_record).size();
         const ExpectMessageBox box(c.caption ? c.caption : "", c.refusal ? c.refusal : "");
-        wxTEST_DIALOG(Press(c.button), Answer(c.dialog, c.edits, c.offered), c.caption ? box : box.Optional());
+        wxTEST_DIALOG(Press(c.button), Answer(c.dialog, c.edits, c.offered),
+                      c.caption ? box : box.Optional());
         Texts frames;
         PumpUntil([&] { return (frames = ReadLines(m_record)).size() > count; }, 1000);
         EXPECT_EQ(frames.size() > count ? frames[count] : "", c.frame);
     }
     // Each kind keeps the destination and the values it sent last, a blind node's address
     // as the reference destination too; the tick is kept as it is made.
-    const Texts sent = {"chkParam=0x1", "chkBroadcast=0x0", "destAddrRefN=0x202", "xPos=0x28", "yPos=0x2A",
-                        "destAddrBlindN=0x202", "A=0x2D", "nIndex=0x19", "mode=0x1", "collectTime=0x14",
-                        "cycleTime=0x32", "reportShortAddr=0x1A2B", "reportEndpoint=0x7", "minRefNodes=0x3",
-                        "appendToLogFile=0x0", "strLogFile=Tessarin.log"};
+    const Texts sent = {"chkParam=0x1",
+                        "chkBroadcast=0x0",
+                        "destAddrRefN=0x202",
+                        "xPos=0x28",
+                        "yPos=0x2A",
+                        "destAddrBlindN=0x202",
+                        "A=0x2D",
+                        "nIndex=0x19",
+                        "mode=0x1",
+                        "collectTime=0x14",
+                        "cycleTime=0x32",
+                        "reportShortAddr=0x1A2B",
+                        "reportEndpoint=0x7",
+                        "minRefNodes=0x3",
+                        "appendToLogFile=0x0",
+                        "strLogFile=Tessarin.log"};
     EXPECT_EQ(Stored(), sent);
     // Unplugged, the frame cannot be written: nothing is kept.
     m_sim.Kill();
@@ -162,7 +266,8 @@ TEST_F(NodeCommands, EachMessageSendsItsFrameToThePickedOrStoredNodeAndKeepsWhat
 
 TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCapture)
 {
-    const std::string first = m_folder / "first.log", second = m_folder / "second.log", kept = m_folder / "kept.log";
+    const std::string first = m_folder / "first.log", second = m_folder / "second.log",
+                      kept = m_folder / "kept.log";
     ASSERT_TRUE(m_simStarted);
     wxTEST_DIALOG(m_dlg->OnLogFile(), Chooser(first));
     EXPECT_EQ(Stored()[15], "strLogFile=" + first);
@@ -194,7 +299,8 @@ TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCaptu
     // When ".log" names an existing file the user is asked first; No asks again.
     WriteText(kept, "old lines\n");
     const auto replace = [&](int answer) {
-        return ExpectMessageBox(wxFileSelectorPromptStr, "A file named \"kept.log\" already exists. Do you want to replace it?",
+        return ExpectMessageBox(wxFileSelectorPromptStr,
+                                "A file named \"kept.log\" already exists. Do you want to replace it?",
                                 m_dlg.get(), wxYES_NO, wxICON_WARNING, answer);
     };
     wxTEST_DIALOG(m_dlg->OnLogFile(), Chooser(m_folder / "kept"), replace(wxID_NO), Chooser("", wxID_CANCEL));
@@ -206,11 +312,12 @@ TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCaptu
     // A path longer than the stored field would name another file if cut: it is
     // refused, and the window keeps its name, so that it and the stored name agree.
     const std::string dir = m_folder / "";
-    const wxString paths[] = {
-        dir + std::string(257 - dir.size() - 4, 'l') + ".log", dir + std::string(254 - dir.size(), 't'),
-        dir + wxString(wxUniChar(0xE9), 130) + ".log",   // 260 bytes of the field
-        "",   // the window holds it, and the next start fails on it
-        dir + std::string(256 - dir.size() - 4, 'f') + ".log", m_folder / "third.txt"};
+    const wxString paths[] = {dir + std::string(257 - dir.size() - 4, 'l') + ".log",
+                              dir + std::string(254 - dir.size(), 't'),
+                              dir + wxString(wxUniChar(0xE9), 130) + ".log",   // 260 bytes of the field
+                              "",   // the window holds it, and the next start fails on it
+                              dir + std::string(256 - dir.size() - 4, 'f') + ".log",
+                              m_folder / "third.txt"};
     for (const wxString& path : paths) {
         SCOPED_TRACE(path.utf8_string());
         const bool taken = &path >= &paths[4];
@@ -224,4 +331,4 @@ TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCaptu
     EXPECT_EQ(m_dlg->m_strLogFile, m_folder / "third.txt");
 }
 
-}  // namespace
+}   // namespace

@@ -21,7 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-}  // namespace
+}   // namespace
 
 TEST(PlatformSerialPort, OpenTakesThePortAloneWithTheDongleSettingsAndTheProbeTellsSo)
 {
@@ -40,7 +40,8 @@ TEST(PlatformSerialPort, OpenTakesThePortAloneWithTheDongleSettingsAndTheProbeTe
     cfsetospeed(&tio, B9600);
     ASSERT_EQ(tcsetattr(other, TCSANOW, &tio), 0);
     EXPECT_EQ(ProbeComPort("COM23"), PORT_AVAILABLE);
-    EXPECT_TRUE(tcgetattr(other, &tio) == 0 && cfgetospeed(&tio) == B9600) << "the probe changed the settings";
+    EXPECT_TRUE(tcgetattr(other, &tio) == 0 && cfgetospeed(&tio) == B9600)
+        << "the probe changed the settings";
 
     ASSERT_TRUE(port.Open("COM23", 38400));
     EXPECT_FALSE(port.Open("COM23", 38400)) << "an open port is not opened over";
@@ -54,8 +55,9 @@ TEST(PlatformSerialPort, OpenTakesThePortAloneWithTheDongleSettingsAndTheProbeTe
     ASSERT_EQ(tcgetattr(other, &tio), 0);
     EXPECT_EQ(cfgetospeed(&tio) * 10000 + cfgetispeed(&tio), B38400 * 10001u);
     EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8 | CRTSCTS));
-    EXPECT_EQ((tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK)) | (tio.c_lflag & (ICANON | ECHO | ISIG))
-                  | (tio.c_oflag & OPOST), 0u);
+    EXPECT_EQ((tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK)) |
+                  (tio.c_lflag & (ICANON | ECHO | ISIG)) | (tio.c_oflag & OPOST),
+              0u);
 
     uint8_t frame[] = {0x02, 0x00, 0x07, 0x00, 0x07};
     EXPECT_EQ(port.Write(frame, 5), 5);
@@ -86,11 +88,12 @@ TEST(PlatformSerialPort, ReadsEndOnTheCountAnIntervalOrTheTotalAndWritesAreBound
         EXPECT_EQ(port.Read(buffer, 48), got);
         EXPECT_TRUE(MsSince(start) >= minMs && MsSince(start) < maxMs) << MsSince(start);
     };
-    timedRead({}, 0, 450, 800);                 // idle: the 500 ms total
-    timedRead(Bytes(48, 0x5A), 48, 0, 450);     // the count: at once
-    timedRead({0x02, 0x00, 0x07}, 3, 90, 300);  // fewer: 100 ms after the last byte
+    timedRead({}, 0, 450, 800);                  // idle: the 500 ms total
+    timedRead(Bytes(48, 0x5A), 48, 0, 450);      // the count: at once
+    timedRead({0x02, 0x00, 0x07}, 3, 90, 300);   // fewer: 100 ms after the last byte
     std::thread trickle([&] {
-        for (uint8_t i = 0; i < 12; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(60))) peer.Send({i});
+        for (uint8_t i = 0; i < 12; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(60)))
+            peer.Send({i});
     });
     const int got = port.Read(buffer, 48);   // a byte every 60 ms: still the total
     trickle.join();
@@ -112,11 +115,25 @@ TEST(PlatformSerialPort, ReadsEndOnTheCountAnIntervalOrTheTotalAndWritesAreBound
 
 TEST(PlatformComNames, ALinkWinsThenTheFixedTable)
 {
-    const std::pair<const char*, const char*> table[] = {
-        {"COM1", "/ttyS0"}, {"COM4", "/ttyS3"}, {"COM5", "/ttyUSB0"}, {"COM12", "/ttyUSB7"},
-        {"COM13", "/ttyACM0"}, {"COM20", "/ttyACM7"}, {"COM21", ""}, {"COM29", ""}, {"COM0", ""},
-        {"COM30", ""}, {"COM100", ""}, {"COM3 (in use)", ""}, {"com3", ""}, {"COM03", ""},
-        {"COM", ""}, {"COM-1", ""}, {"", ""}, {"XCOM3", ""}, {"COM3x", ""}};
+    const std::pair<const char*, const char*> table[] = {{"COM1", "/ttyS0"},
+                                                         {"COM4", "/ttyS3"},
+                                                         {"COM5", "/ttyUSB0"},
+                                                         {"COM12", "/ttyUSB7"},
+                                                         {"COM13", "/ttyACM0"},
+                                                         {"COM20", "/ttyACM7"},
+                                                         {"COM21", ""},
+                                                         {"COM29", ""},
+                                                         {"COM0", ""},
+                                                         {"COM30", ""},
+                                                         {"COM100", ""},
+                                                         {"COM3 (in use)", ""},
+                                                         {"com3", ""},
+                                                         {"COM03", ""},
+                                                         {"COM", ""},
+                                                         {"COM-1", ""},
+                                                         {"", ""},
+                                                         {"XCOM3", ""},
+                                                         {"COM3x", ""}};
     for (const auto& [name, device] : table)
         EXPECT_EQ(ComPortDevicePath(name), *device ? DeviceFolder() + device : "") << name;
     EXPECT_EQ(ComPortDevicePath(nullptr), "");

@@ -19,14 +19,20 @@ protected:
     CTestStore m_store;
 
     CTessarinSettings Record() { return CTessarinSettings(TREG_HKEY_CURRENT_USER, m_store.KeyPath()); }
-    CTessarinSettings Loaded() { CTessarinSettings s = Record(); s.Load(); return s; }
+    CTessarinSettings Loaded()
+    {
+        CTessarinSettings s = Record();
+        s.Load();
+        return s;
+    }
     // Windows counts a NUL that follows a text's data as part of it: callers testing
     // unterminated texts pass data followed by something else.
     void SetRaw(const char* name, uint32_t type, const char* data, size_t length)
     {
         CRegistryKey key;
         key.Create(TREG_HKEY_CURRENT_USER, m_store.KeyPath(), nullptr, 0, TREG_KEY_WRITE, nullptr);
-        EXPECT_EQ(TREG_SUCCESS, RegistrySetValue(key.Handle(), name, 0, type, reinterpret_cast<const uint8_t*>(data), uint32_t(length)));
+        EXPECT_EQ(TREG_SUCCESS, RegistrySetValue(key.Handle(), name, 0, type,
+                                                 reinterpret_cast<const uint8_t*>(data), uint32_t(length)));
         EXPECT_EQ(TREG_SUCCESS, key.Close()) << name;
     }
     // The stored type and bytes as "type:bytes".
@@ -52,14 +58,17 @@ TEST_F(SettingsRecord, SixteenValuesUnderTheirNamesTypesAndLengthsOrTheirDefault
     FillSettings(s, std::string(256, 'p'));
     ASSERT_TRUE(s.Save());
     for (const SettingsDword& d : kSettingsDwords)
-        EXPECT_EQ("4:"s + char(d.other) + char(d.other >> 8) + char(d.other >> 16) + char(d.other >> 24), GetRaw(d.name));
+        EXPECT_EQ("4:"s + char(d.other) + char(d.other >> 8) + char(d.other >> 16) + char(d.other >> 24),
+                  GetRaw(d.name));
     EXPECT_EQ(SettingsTexts(s), SettingsTexts(Loaded()));
 
     // The text field is stored whole, terminated and zero after the text, whatever the
     // buffer held: stale bytes must not reach the store.
     const std::string path = "C:\\logs\\a.log";
-    const struct { std::string buffer, text; } fields[] = {
-        {path + '\0' + std::string(256 - path.size(), 's'), path}, {std::string(257, 'x'), std::string(256, 'x')}};
+    const struct {
+        std::string buffer, text;
+    } fields[] = {{path + '\0' + std::string(256 - path.size(), 's'), path},
+                  {std::string(257, 'x'), std::string(256, 'x')}};
     for (const auto& f : fields) {
         std::memcpy(s.m_szLogFile, f.buffer.data(), sizeof s.m_szLogFile);
         ASSERT_TRUE(s.Save());
@@ -67,14 +76,21 @@ TEST_F(SettingsRecord, SixteenValuesUnderTheirNamesTypesAndLengthsOrTheirDefault
         EXPECT_EQ(f.text, Loaded().m_szLogFile);
     }
     const std::string longest(256, 'q');   // and one more is refused, changing nothing
-    EXPECT_TRUE(s.SetLogFile(longest.c_str()) && !s.SetLogFile((longest + 'r').c_str()) && s.m_szLogFile == longest);
+    EXPECT_TRUE(s.SetLogFile(longest.c_str()) && !s.SetLogFile((longest + 'r').c_str()) &&
+                s.m_szLogFile == longest);
 }
 
 TEST_F(SettingsRecord, StoredDataOfAnyTypeOrLengthLoadsSafely)
 {
     // Each shorter than the one before, so a buffer kept between queries would show the
     // earlier high bytes. Up to four bytes read little-endian; longer data is the default.
-    const struct { uint32_t S::*member; const char* name; uint32_t type; std::string data; uint32_t expected; } dwords[] = {
+    const struct {
+        uint32_t S::*member;
+        const char* name;
+        uint32_t type;
+        std::string data;
+        uint32_t expected;
+    } dwords[] = {
         {&S::m_nChkParam, "chkParam", TREG_DWORD, "\xff\xff\xff\xff", 0xFFFFFFFFu},
         {&S::m_nChkBroadcast, "chkBroadcast", TREG_BINARY, "\x05", 5},
         {&S::m_nDestAddrRefN, "destAddrRefN", TREG_BINARY, "\x01\x02\x03", 0x030201},
@@ -93,8 +109,15 @@ TEST_F(SettingsRecord, StoredDataOfAnyTypeOrLengthLoadsSafely)
 
     // The text: characters before the NUL (or all the data without one), and what loads.
     const std::string t256(256, 'a');
-    const struct { size_t length; bool bNul; std::string expected; } texts[] = {
-        {256, true, t256}, {257, false, t256}, {257, true, "Tessarin.log"}, {5, false, "aaaaa"}, {0, true, ""}};
+    const struct {
+        size_t length;
+        bool bNul;
+        std::string expected;
+    } texts[] = {{256, true, t256},
+                 {257, false, t256},
+                 {257, true, "Tessarin.log"},
+                 {5, false, "aaaaa"},
+                 {0, true, ""}};
     for (const auto& t : texts) {
         std::string buffer(t.length + 2, 'a');
         buffer[t.length] = t.bNul ? '\0' : 'a';
@@ -108,7 +131,11 @@ public:
     using CTessarinSettings::CTessarinSettings;
     // The mode is stored only if the save hook runs before the values are written; the
     // load hook must see the values in place.
-    void OnBeforeSave() override { m_strCalls += "save "; m_nMode = 1; }
+    void OnBeforeSave() override
+    {
+        m_strCalls += "save ";
+        m_nMode = 1;
+    }
     void OnAfterLoad() override { m_strCalls += "load " + std::to_string(m_nXPos); }
     std::string m_strCalls;
 };
@@ -133,4 +160,4 @@ TEST_F(SettingsRecord, ExchangeCallsItsHooksAndStopsAtAFailedWrite)
     EXPECT_EQ(0u, Loaded().m_nChkParam);
 }
 
-}  // namespace
+}   // namespace

@@ -77,9 +77,11 @@ TEST(SimNetwork, StoresConfigurationsAnswersRequestsAndReportsEveryCycle)
     const auto t0 = CDongleSim::Clock::now();
     CDongleSim sim(options, t0);
     const auto Request = [&](uint16_t cluster, uint16_t dest, Bytes msg) {
-        msg.insert(msg.begin(), {0xCB, uint8_t(dest), uint8_t(dest >> 8), 0xCA, uint8_t(cluster), 0, uint8_t(msg.size())});
+        msg.insert(msg.begin(),
+                   {0xCB, uint8_t(dest), uint8_t(dest >> 8), 0xCA, uint8_t(cluster), 0, uint8_t(msg.size())});
         uint8_t frame[64];
-        sim.OnReceived(frame, BuildFrame(CMD_DATA_REQUEST, msg.data(), static_cast<int>(msg.size()), frame), t0);
+        sim.OnReceived(frame, BuildFrame(CMD_DATA_REQUEST, msg.data(), static_cast<int>(msg.size()), frame),
+                       t0);
     };
     Request(0x0015, 0x0102, {0x31, 0x00, 0x1E, 0x00});              // REF_NODE_CONF
     Request(0x0017, 0x0102, {});                                    // REF_NODE_REQ_CONF
@@ -87,17 +89,19 @@ TEST(SimNetwork, StoresConfigurationsAnswersRequestsAndReportsEveryCycle)
     Request(0x0016, 0x0203, {45, 30, 1, 5, 0, 5, 0, 0, 0, 7, 3});   // automatic, every 500 ms
     Request(0x0018, 0x0203, {});                                    // BLIND_NODE_REQ_CONF
     sim.OnTime(t0 + 50ms);
-    EXPECT_EQ(Heard(sim), (std::vector<std::string>{" |-->| 0x0102 |REF_CONF           |31 00 1E 00 ",
-                                                    " |-->| 0x0203 |BLIND_CONF         |2D 1E 01 05 00 05 00 00 00 07 03 "}));
+    EXPECT_EQ(Heard(sim), (std::vector<std::string>{
+                              " |-->| 0x0102 |REF_CONF           |31 00 1E 00 ",
+                              " |-->| 0x0203 |BLIND_CONF         |2D 1E 01 05 00 05 00 00 00 07 03 "}));
     for (int step = 1; step <= 50; ++step)   // five seconds in 100 ms steps
         sim.OnTime(t0 + step * 100ms);
     const std::vector<std::string> reports = Heard(sim);
     EXPECT_EQ(reports.size(), 10u);
     for (const std::string& line : reports)
         EXPECT_EQ(line.substr(0, 35), " |-->| 0x0203 |BLIND_RSP          |");
-    Request(0x0016, 0x0203, {45, 30, 1, 5, 0, 5, 0, 0x11, 0, 7, 3});   // reports to another node never reach the dongle
+    Request(0x0016, 0x0203,
+            {45, 30, 1, 5, 0, 5, 0, 0x11, 0, 7, 3});   // reports to another node never reach the dongle
     sim.OnTime(t0 + 7s);
     EXPECT_TRUE(Heard(sim).empty());
 }
 
-}  // namespace
+}   // namespace

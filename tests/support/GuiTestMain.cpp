@@ -19,8 +19,7 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
     ADD_FAILURE_AT(file.utf8_str(), line) << "wxWidgets assertion in " << func << ": " << cond << " " << msg;
 }
 
-
-} // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

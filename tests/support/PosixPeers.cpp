@@ -120,10 +120,16 @@ int Wait(pid_t pid)
     return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : WIFSIGNALED(wstatus) ? 128 + WTERMSIG(wstatus) : -1;
 }
 
-}  // namespace
+}   // namespace
 
-const char* SimPath() { return TESSARIN_SIM_PATH; }
-const char* CapturePath() { return TESSARIN_CAPTURE_PATH; }
+const char* SimPath()
+{
+    return TESSARIN_SIM_PATH;
+}
+const char* CapturePath()
+{
+    return TESSARIN_CAPTURE_PATH;
+}
 
 bool CSimProcess::Start(const std::vector<std::string>& options)
 {
@@ -177,7 +183,8 @@ ToolResult RunProgram(const std::string& program, const Texts& args, const std::
     int in[2], out[2], err[2];
     if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0)
         return result;
-    const pid_t pid = Spawn(program, args, cwd, {in[0], out[1], err[1]}, {in[0], in[1], out[0], out[1], err[0], err[1]});
+    const pid_t pid =
+        Spawn(program, args, cwd, {in[0], out[1], err[1]}, {in[0], in[1], out[0], out[1], err[0], err[1]});
     close(in[0]);
     close(out[1]);
     close(err[1]);

@@ -36,7 +36,7 @@ std::string MakeFolder(const char* tag)
 
 std::string g_root;
 
-}  // namespace
+}   // namespace
 
 CScratchFolder::CScratchFolder(const char* tag) : m_strPath(MakeFolder(tag)) {}
 
@@ -69,8 +69,14 @@ void RemovePrivateRoot()
     g_root.clear();
 }
 
-std::string PortLinkFolder() { return PrivateRoot() + "/config/tessarin/ports"; }
-std::string DeviceFolder() { return PrivateRoot() + "/dev"; }
+std::string PortLinkFolder()
+{
+    return PrivateRoot() + "/config/tessarin/ports";
+}
+std::string DeviceFolder()
+{
+    return PrivateRoot() + "/dev";
+}
 
 void UnlinkComName(const std::string& comName)
 {
@@ -121,7 +127,8 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 long long MsSince(std::chrono::steady_clock::time_point start)
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 std::string LogLineAt(bool sent, uint16_t addr, const char* name, const char* hex)
@@ -166,7 +173,9 @@ Texts SettingsTexts(const CTessarinSettings& settings)
         std::snprintf(text, sizeof text, "%s=0x%X", d.name, static_cast<unsigned>(settings.*d.member));
         texts.push_back(text);
     }
-    texts.push_back(std::string("strLogFile=") + std::string(settings.m_szLogFile, strnlen(settings.m_szLogFile, sizeof settings.m_szLogFile)));
+    texts.push_back(
+        std::string("strLogFile=") +
+        std::string(settings.m_szLogFile, strnlen(settings.m_szLogFile, sizeof settings.m_szLogFile)));
     return texts;
 }
 

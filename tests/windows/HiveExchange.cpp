@@ -22,7 +22,7 @@ std::vector<std::pair<std::string, std::string>> Records()
             {"Software\\Varnolt\\TessarinTest\\LinuxHiveShortName", "D:\\logs\\Tessarin.log"}};
 }
 
-}  // namespace
+}   // namespace
 
 #ifdef _WIN32
 #include <gtest/gtest.h>
@@ -33,14 +33,17 @@ std::vector<std::pair<std::string, std::string>> Records()
 TEST(WinHiveImport, RegistryEditorLoadsAllSixteenValuesWithTheirTypesAndLengths)
 {
     const char* hive = std::getenv("TESSARIN_LINUX_HIVE");
-    ASSERT_TRUE(hive != nullptr && hive[0] != '\0') << "scripts/test-windows names the hive in TESSARIN_LINUX_HIVE";
-    for (const auto& [keyPath, logFile] : Records())   // left by an earlier run, they would hide a failed import
+    ASSERT_TRUE(hive != nullptr && hive[0] != '\0')
+        << "scripts/test-windows names the hive in TESSARIN_LINUX_HIVE";
+    for (const auto& [keyPath, logFile] :
+         Records())   // left by an earlier run, they would hide a failed import
         RegDeleteTreeA(HKEY_CURRENT_USER, keyPath.c_str());
     const std::string quoted = std::string("\"") + hive + "\"";
     ASSERT_EQ(0, _spawnl(_P_WAIT, "C:\\Windows\\regedit.exe", "regedit", "/S", quoted.c_str(), nullptr));
     const auto typeAndLength = [](const std::string& key, const char* name) {
         DWORD type = 0, length = 0;
-        RegGetValueA(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr, &length);
+        RegGetValueA(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr,
+                     &length);
         return std::to_string(type) + "/" + std::to_string(length);
     };
 

@@ -12,7 +12,6 @@
 #include "platform/SerialPort.h"
 #include "tests/support/TestSupport.h"
 
-
 TEST(WinComPorts, NamesOpenByTheirDeviceFormAndOnlySerialDevicesOpen)
 {
     for (int n = FIRST_COM_PORT; n <= LAST_COM_PORT; ++n)
@@ -20,9 +19,14 @@ TEST(WinComPorts, NamesOpenByTheirDeviceFormAndOnlySerialDevicesOpen)
 
     // Above COM9 only the device form finds a port; a plain file probes as there but
     // takes no serial timeouts, so it must not open.
-    const struct { const char* name; PortStatus probe; bool opens; } cases[] = {
-        {"COM21", PORT_AVAILABLE, true}, {"COM22", PORT_AVAILABLE, true}, {"COM25", PORT_AVAILABLE, false},
-        {"COM24", PORT_MISSING, false},  {"COM26", PORT_MISSING, false},  {"COM22 (in use)", PORT_MISSING, false},
+    const struct {
+        const char* name;
+        PortStatus probe;
+        bool opens;
+    } cases[] = {
+        {"COM21", PORT_AVAILABLE, true},  {"COM22", PORT_AVAILABLE, true},
+        {"COM25", PORT_AVAILABLE, false}, {"COM24", PORT_MISSING, false},
+        {"COM26", PORT_MISSING, false},   {"COM22 (in use)", PORT_MISSING, false},
     };
     for (const auto& c : cases) {
         CSerialPort port;
@@ -51,12 +55,13 @@ TEST(WinSerialPort, CarriesEveryByteWithTheDongleSettingsClosesCleanlyAndSeesAHa
     EXPECT_EQ(sent, Bytes(got.begin(), got.begin() + have));
 
     // Only Wine lets a second handle look at the settings that reached the device.
-    HANDLE look = CreateFileA("\\\\.\\COM22", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE look =
+        CreateFileA("\\\\.\\COM22", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     DCB dcb = {};
     EXPECT_TRUE(GetCommState(look, &dcb));
     CloseHandle(look);
-    const std::vector<DWORD> settings = {dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits,
-                                         dcb.fOutxCtsFlow, dcb.fOutX, dcb.fInX};
+    const std::vector<DWORD> settings = {dcb.BaudRate,     dcb.ByteSize, dcb.Parity, dcb.StopBits,
+                                         dcb.fOutxCtsFlow, dcb.fOutX,    dcb.fInX};
     EXPECT_EQ((std::vector<DWORD>{38400, 8, NOPARITY, ONESTOPBIT, 1, 0, 0}), settings);
 
     EXPECT_TRUE(port.Close());
@@ -74,7 +79,10 @@ TEST(WinSerialPort, CarriesEveryByteWithTheDongleSettingsClosesCleanlyAndSeesAHa
     CSerialPort gone;
     ASSERT_TRUE(gone.Open("COM23", 38400));
     ASSERT_EQ(5, gone.Write(sent.data(), 5));
-    ASSERT_TRUE(WaitUntil([&] { gone.Read(got.data(), 48); return gone.IsGone(); }));
+    ASSERT_TRUE(WaitUntil([&] {
+        gone.Read(got.data(), 48);
+        return gone.IsGone();
+    }));
     EXPECT_LT(gone.Write(sent.data(), 5), 5);
     EXPECT_TRUE(gone.Close());
 }
