@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "fuzz/FuzzTarget.h"
@@ -23,8 +24,7 @@ TESSARIN_FUZZ_TARGET(FrameReader)
     for (int& piece : pieces)
         piece = in.Byte() % 50;
     if (std::count(pieces.begin(), pieces.end(), 0) == static_cast<long>(pieces.size()))
-        pieces.clear();                      // only timeouts would never end
-    const uint8_t* const stream = in.rest;   // the rest is the stream
+        pieces.clear();   // only timeouts would never end
 
     static CFrameReader reader;   // 8 KiB: made once, reset per input as each capture does
     reader.Reset(maxData);
@@ -33,27 +33,26 @@ TESSARIN_FUZZ_TARGET(FrameReader)
         FUZZ_CHECK(count <= maxData);
         const int want = pieces.empty() ? count : std::min(count, pieces[nextPiece++ % pieces.size()]);
         const size_t n = std::min<size_t>(static_cast<size_t>(want), in.left - fed);
-        std::memcpy(buffer, stream + fed, n);
+        std::memcpy(buffer, in.rest + fed, n);
         fed += n;
         return static_cast<int>(n);
     };
     std::vector<uint8_t> area(MAX_RX_DATA_LENGTH + 16, 0xA5);   // the caller's 48 bytes and what follows
-    std::vector<std::vector<uint8_t>> got, want;
+    std::vector<std::pair<int, std::string>> got, want;
     for (size_t calls = 1;; ++calls) {
         const int unreadBefore = reader.GetUnreadCount();
         int command = 0, length = 0;
         if (reader.ReceiveFrame(source, command, length, area.data()))
-            BuildFrame(static_cast<uint16_t>(command), area.data(), length,
-                       got.emplace_back(length + 5).data());
+            got.emplace_back(command, std::string(area.begin(), area.begin() + length));
         else if (fed == in.left && reader.GetUnreadCount() == unreadBefore)
             break;
         FUZZ_CHECK(calls <= (in.left + 8) * (pieces.size() + 2) * 2 && length >= 0 && length <= maxData &&
                    std::count(area.begin() + MAX_RX_DATA_LENGTH, area.end(), 0xA5) == 16);
     }
     CFrameScanner scanner(maxData);
-    scanner.Feed(stream, static_cast<int>(in.left));
+    scanner.Feed(in.rest, static_cast<int>(in.left));
     for (SimFrame f; scanner.Next(f);)
-        BuildFrame(f.command, f.data, f.length, want.emplace_back(f.length + 5).data());
+        want.emplace_back(f.command, std::string(f.data, f.data + f.length));
     FUZZ_CHECK(got == want);
     return 0;
 }

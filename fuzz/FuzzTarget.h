@@ -16,12 +16,13 @@ inline void ReplayFuzzInputs(const std::string& target, int (*run)(const uint8_t
     int inputs = 0;
     for (const char* kind : {"/corpus/", "/regressions/"}) {
         std::error_code none;   // most targets have no regressions
-        for (std::filesystem::directory_iterator it(TESSARIN_FUZZ_DIR + (kind + target), none), end;
-             it != end; ++it, ++inputs) {
-            SCOPED_TRACE(it->path().string());
-            std::ifstream in(it->path(), std::ios::binary);
+        for (const auto& file :
+             std::filesystem::directory_iterator(TESSARIN_FUZZ_DIR + (kind + target), none)) {
+            SCOPED_TRACE(file.path().string());
+            std::ifstream in(file.path(), std::ios::binary);
             const std::string bytes(std::istreambuf_iterator<char>(in), {});
             run(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+            ++inputs;
         }
     }
     EXPECT_GT(inputs, 5);
@@ -38,8 +39,7 @@ inline void ReplayFuzzInputs(const std::string& target, int (*run)(const uint8_t
 #include <cstdio>
 #include <cstdlib>
 #define TESSARIN_FUZZ_TARGET(name) extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-#define FUZZ_FAILED(what) \
-    (std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", __FILE__, __LINE__, what), std::abort())
+#define FUZZ_FAILED(what) (std::fputs("fuzz check failed: " what "\n", stderr), std::abort())
 #endif
 // Returns 0 from the caller, a target or a byte source, once the failure is told.
 #define FUZZ_CHECK(cond)        \
@@ -55,9 +55,4 @@ struct CFuzzInput {
     const uint8_t* rest;
     size_t left;
     uint8_t Byte() { return left > 0 ? (--left, *rest++) : 0; }
-    uint32_t Word()
-    {
-        const uint8_t b[] = {Byte(), Byte(), Byte(), Byte()};
-        return b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24;
-    }
 };

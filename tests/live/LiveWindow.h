@@ -34,11 +34,6 @@ inline void Press(wxWindow* control, int tool = 0)
     control->ProcessWindowEvent(click);
 }
 
-inline void Press(CTessarinDlg& dlg, int tool)
-{
-    Press(&dlg.m_toolBar, tool);
-}
-
 // A double click on the entry of this address.
 inline void PickNode(CTessarinDlg& dlg, const char* addr)
 {

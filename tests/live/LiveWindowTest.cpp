@@ -27,8 +27,7 @@ Texts Nodes(CTessarinDlg& dlg)
 void ExpectCapturing(CTessarinDlg& dlg, bool on)
 {
     wxWindow* const controls[] = {dlg.m_xyRssiReq,    dlg.m_refConfReq, dlg.m_refConf,
-                                  dlg.m_blindConfReq, dlg.m_blindConf,  dlg.m_sendMessageGroup,
-                                  dlg.m_blindFindReq};
+                                  dlg.m_blindConfReq, dlg.m_blindConf,  dlg.m_blindFindReq};
     for (wxWindow* w : controls)
         EXPECT_EQ(w->IsEnabled(), on) << w->GetLabel();
     const auto tool = [&](int id) { return dlg.m_toolBar.GetToolEnabled(id) ? '1' : '0'; };
@@ -68,8 +67,6 @@ TEST(LiveNodeList, ListsEachReceivedNodeOnceWithItsFirstKindAndWarnsOnceAtATime)
     for (const std::string& line : lines)
         ASSERT_EQ(dlg->m_link.AddLine(line.c_str()), 1);
     EXPECT_TRUE(PumpUntil([&] { return Nodes(*dlg) == expected; })) << Nodes(*dlg).size();
-    EXPECT_EQ(dlg->m_messageLog.GetRowCount(), int(lines.size()));
-    EXPECT_STREQ(dlg->m_messageLog.GetRowText(10), "one\tseparator");
 
     PickNode(*dlg, "0x0301");
     EXPECT_EQ(dlg->m_nSelectedNode, 0x0301);
@@ -77,7 +74,7 @@ TEST(LiveNodeList, ListsEachReceivedNodeOnceWithItsFirstKindAndWarnsOnceAtATime)
         dlg->m_link.AddLine(lines[0].c_str());
     // Clear empties both lists and forgets the pick; the count goes on. Lines announced
     // but cleared before the window took them show one box, not one each.
-    Press(*dlg, ID_CLEAR_LOG);
+    Press(&dlg->m_toolBar, ID_CLEAR_LOG);
     wxTEST_DIALOG(PumpFor(300), LeftOpen());
     EXPECT_EQ(dlg->m_messageLog.GetRowCount() + dlg->m_nodeList->GetCount() + dlg->m_nSelectedNode, 0u);
     EXPECT_TRUE(
@@ -99,22 +96,21 @@ TEST(LiveNodeList, ListsEachReceivedNodeOnceWithItsFirstKindAndWarnsOnceAtATime)
 TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
 {
     CScratchFolder folder("live");
-    const std::string log = folder / "session.log";
-    auto dlg = OpenWindow(log);
+    auto dlg = OpenWindow(folder / "session.log");
     const auto Status = [&](int pane) { return dlg->m_statusBar.GetStatusText(pane); };
     const wxString title = CTessarinDlg::AppTitle();
-    wxTEST_DIALOG(Press(*dlg, ID_START_CAPTURE),
+    wxTEST_DIALOG(Press(&dlg->m_toolBar, ID_START_CAPTURE),
                   ExpectMessageBox(title, "COM port not selected!", dlg.get()));
     ExpectCapturing(*dlg, false);
 
     CSimProcess sim;
     ASSERT_TRUE(sim.Start({"--com", "21", "--quiet", "--short-addr", "0012", "--ieee", "1"}));
     CPtyPeer other("COM23");
-    Press(*dlg, ID_REFRESH_COM_PORTS);
+    Press(&dlg->m_toolBar, ID_REFRESH_COM_PORTS);
     EXPECT_EQ(wxJoin(dlg->m_pComPortCombo->GetStrings(), ','), "COM21,COM23");
     EXPECT_EQ(Status(0) + "|" + Status(2), "Message count: 0|Dongle: Disconnected");
 
-    Press(*dlg, ID_START_CAPTURE);
+    Press(&dlg->m_toolBar, ID_START_CAPTURE);
     ExpectCapturing(*dlg, true);
     EXPECT_TRUE(PumpUntil([&] {
         return Status(2) == "Dongle: Connected, Short Addr: 0x0012, IEEE Addr: 0x0000000000000001";
@@ -126,18 +122,17 @@ TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
                          "0x0103 REF   @103", "0x0104 REF   @104", "0x0105 REF   @105",
                          "0x0201 BLIND @201", "0x0202 BLIND @202", "0x0203 BLIND @203"};
     EXPECT_TRUE(PumpUntil([&] { return Nodes(*dlg) == nodes; }, 10000));
-    // Every line counted, and in the log file; the count readable whole.
+    // Every line counted, the count readable whole.
     EXPECT_TRUE(PumpUntil([&] { return Status(0) == "Message count: 14"; })) << Status(0);
-    EXPECT_EQ(ReadLines(log).size(), 14u);
     wxRect pane;
     ASSERT_TRUE(dlg->m_statusBar.GetFieldRect(0, pane));
     EXPECT_GE(pane.width - 4, dlg->m_statusBar.GetTextExtent("Message count: 2147483647").x);
     EXPECT_EQ(dlg->m_statusBar.GetStatusWidth(1), 225);
 
     // Our own capture's port is in use too, though root could open it again.
-    Press(*dlg, ID_REFRESH_COM_PORTS);
+    Press(&dlg->m_toolBar, ID_REFRESH_COM_PORTS);
     EXPECT_EQ(wxJoin(dlg->m_pComPortCombo->GetStrings(), ','), "COM21 (in use),COM23");
-    Press(*dlg, ID_PING);
+    Press(&dlg->m_toolBar, ID_PING);
     EXPECT_TRUE(PumpUntil([&] { return Status(0) == "Message count: 18"; })) << Status(0);
 
     // Unplugged: shown at a tick, nothing more comes, and Stop is silent.
@@ -146,14 +141,14 @@ TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
     PumpFor(300);
     EXPECT_EQ(dlg->m_messageLog.GetRowCount(), 18);
     ExpectCapturing(*dlg, true);
-    Press(*dlg, ID_STOP_CAPTURE);
+    Press(&dlg->m_toolBar, ID_STOP_CAPTURE);
     ExpectCapturing(*dlg, false);
     wxTEST_DIALOG(dlg->OnPing(), ExpectMessageBox(title, kPing, dlg.get()));
 
     // Plugged in again, the same window captures from it.
     ASSERT_TRUE(sim.Start({"--com", "21", "--quiet"}));
-    Press(*dlg, ID_REFRESH_COM_PORTS);
-    Press(*dlg, ID_START_CAPTURE);
+    Press(&dlg->m_toolBar, ID_REFRESH_COM_PORTS);
+    Press(&dlg->m_toolBar, ID_START_CAPTURE);
     EXPECT_TRUE(PumpUntil([&] { return Status(2).StartsWith("Dongle: Connected"); })) << Status(2);
 }
 

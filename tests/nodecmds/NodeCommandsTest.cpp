@@ -6,21 +6,27 @@
 #include <wx/filedlg.h>
 #include <wx/menu.h>
 #include <wx/textctrl.h>
+#include <wx/tokenzr.h>
 
 #include "tests/support/TestStore.h"
 
 namespace {
 
-using Edits = std::vector<std::pair<int, const char*>>;
 const char* const PARAMS = "Message Parameters";
 const char* const DEST = "Destination Address";
 
-// The parameter dialog of this title: checks what it offers, types the edits and
-// presses OK; a refused OK ends as Cancel, as a user who gives up. Without a title no
-// dialog may open.
+// The text control named by "id=text".
+wxTextCtrl* Edit(wxWindow* dlg, const wxString& field)
+{
+    return wxDynamicCast(dlg->FindWindow(wxAtoi(field.BeforeFirst('='))), wxTextCtrl);
+}
+
+// The dialog of this title: checks its form and the texts offered, types the edits
+// ("id=text ...") and presses OK; a refused OK ends as Cancel, as a user who gives up.
+// Without a title no dialog may open.
 struct Answer : wxExpectModalBase<wxDialog, Answer> {
-    Answer(const char* title, Edits edits = {}, Edits offered = {})
-        : m_title(title), m_edits(std::move(edits)), m_offered(std::move(offered))
+    explicit Answer(const char* title, const char* edits = "", const char* offered = "")
+        : m_title(title), m_edits(edits), m_offered(offered)
     {
         m_isOptional = !title;
     }
@@ -33,16 +39,15 @@ struct Answer : wxExpectModalBase<wxDialog, Answer> {
                   dlg->ConvertDialogToPixels(m_title == PARAMS ? wxSize(304, 255) : wxSize(124, 66)));
         for (wxWindow* child : dlg->GetChildren())
             EXPECT_TRUE(wxRect(dlg->GetClientSize()).Contains(child->GetRect())) << child->GetLabel();
-        for (const auto& [id, text] : m_offered)
-            EXPECT_EQ(wxDynamicCast(dlg->FindWindow(id), wxTextCtrl)->GetValue(), text) << id;
-        for (const auto& [id, text] : m_edits)
-            wxDynamicCast(dlg->FindWindow(id), wxTextCtrl)->SetValue(text);
+        for (const wxString& field : wxStringTokenize(m_offered, " "))
+            EXPECT_EQ(Edit(dlg, field)->GetValue(), field.AfterFirst('=')) << field;
+        for (const wxString& field : wxStringTokenize(m_edits, " "))
+            Edit(dlg, field)->SetValue(field.AfterFirst('='));
         Press(dlg->FindWindow(wxID_OK));
         return dlg->GetReturnCode() == wxID_OK ? wxID_OK : wxID_CANCEL;
     }
 
-    const char* m_title;
-    Edits m_edits, m_offered;
+    const char *m_title, *m_edits, *m_offered;
 };
 
 // The log file's chooser (saving kind, asks before replacing), answered
@@ -86,7 +91,7 @@ size_t CountLines(const std::string& file, const std::string& part)
 struct NodeCommands : testing::Test {
     bool StartCapture()
     {
-        Press(*m_dlg, ID_START_CAPTURE);
+        Press(&m_dlg->m_toolBar, ID_START_CAPTURE);
         return PumpUntil([&] { return m_dlg->m_link.GetDongleInfo(nullptr, nullptr); }, 5000);
     }
     void Tick(bool on)
@@ -108,123 +113,37 @@ using LogFileOptions = NodeCommands;
 TEST_F(NodeCommands, EachMessageSendsItsFrameToThePickedOrStoredNodeAndKeepsWhatItSent)
 {
     ASSERT_TRUE(m_simStarted && StartCapture());
-    for (const std::string& line :
-         {LogLineAt(false, 0x0202, "BLIND_RSP"), LogLineAt(false, 0x0103, "REF_RSP")})
-        m_dlg->m_link.AddLine(line.c_str());
+    m_dlg->m_link.AddLine(LogLineAt(false, 0x0202, "BLIND_RSP").c_str());
+    m_dlg->m_link.AddLine(LogLineAt(false, 0x0103, "REF_RSP").c_str());
     ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_nodeList->GetCount() == 3; }));
     const struct {
-        const char* pick;   // the Node List entry double-clicked first
         wxButton* button;
         const char* dialog;   // opened as "Show parameters" is ticked (from the third on)
-        Edits edits, offered;
-        const char *caption, *refusal;   // the box of a refused edit
-        const char* frame;
+        const char *edits, *offered;
+        const char* frame;                                   // empty when nothing may be sent
+        const char* pick = nullptr;                          // the Node List entry double-clicked first
+        const char *caption = nullptr, *refusal = nullptr;   // the box of a refused edit
     } cases[] = {
-        {nullptr,
-         m_dlg->m_refConfReq,
-         nullptr,
-         {},
-         {},
-         nullptr,
-         nullptr,
-         "02 00 18 07 CB 00 00 CA 17 00 00 09"},
-        {nullptr,
-         m_dlg->m_blindConf,
-         nullptr,
-         {},
-         {},
-         nullptr,
-         nullptr,
+        {m_dlg->m_refConfReq, nullptr, "", "", "02 00 18 07 CB 00 00 CA 17 00 00 09"},
+        {m_dlg->m_blindConf, nullptr, "", "",
          "02 00 18 12 CB 00 00 CA 16 00 0B 00 00 00 00 00 00 00 00 00 00 00 16"},
-        {nullptr,
-         m_dlg->m_refConf,
-         PARAMS,
-         {{1016, "1234"}, {1014, "10"}, {1015, "10,5"}},
-         {},
-         nullptr,
-         nullptr,
+        {m_dlg->m_refConf, PARAMS, "1016=1234 1014=10 1015=10,5", "",
          "02 00 18 0B CB 34 12 CA 15 00 04 28 00 2A 00 27"},
-        {nullptr,
-         m_dlg->m_blindConf,
-         PARAMS,
-         {{1017, "0203"},
-          {1018, "45"},
-          {1019, "25"},
-          {1020, "1"},
-          {1021, "20"},
-          {1022, "50"},
-          {1023, "1a2b"},
-          {1024, "7"},
-          {1025, "3"}},
-         {},
-         nullptr,
-         nullptr,
+        {m_dlg->m_blindConf, PARAMS,
+         "1017=0203 1018=45 1019=25 1020=1 1021=20 1022=50 1023=1a2b 1024=7 1025=3", "",
          "02 00 18 12 CB 03 02 CA 16 00 0B 2D 19 01 14 00 32 00 2B 1A 07 03 31"},
-        {nullptr,
-         m_dlg->m_refConfReq,
-         DEST,
-         {{1039, "0x0101"}},
-         {},
-         nullptr,
-         nullptr,
-         "02 00 18 07 CB 01 01 CA 17 00 00 09"},
-        {nullptr,
-         m_dlg->m_blindConfReq,
-         DEST,
-         {{1039, "202"}},
-         {},
-         nullptr,
-         nullptr,
-         "02 00 18 07 CB 02 02 CA 18 00 00 06"},
-        {nullptr,
-         m_dlg->m_xyRssiReq,
-         nullptr,
-         {},
-         {},
-         nullptr,
-         nullptr,
-         "02 00 18 07 CB FF FF CA 11 00 00 0F"},
-        {"0x0103",
-         m_dlg->m_refConfReq,
-         DEST,
-         {},
-         {{1039, "0103"}},
-         nullptr,
-         nullptr,
-         "02 00 18 07 CB 03 01 CA 17 00 00 0B"},
-        {"0x0202",
-         m_dlg->m_refConf,
-         PARAMS,
-         {},
-         {{1016, "0202"}, {1014, "10.00"}},
-         nullptr,
-         nullptr,
-         "02 00 18 0B CB 02 02 CA 15 00 04 28 00 2A 00 01"},
-        {nullptr,
-         m_dlg->m_blindFindReq,
-         nullptr,
-         {},
-         {},
-         nullptr,
-         nullptr,
-         "02 00 18 07 CB FF FF CA 13 00 00 0D"},
+        {m_dlg->m_refConfReq, DEST, "1039=0x0101", "", "02 00 18 07 CB 01 01 CA 17 00 00 09"},
+        {m_dlg->m_blindConfReq, DEST, "1039=202", "", "02 00 18 07 CB 02 02 CA 18 00 00 06"},
+        {m_dlg->m_xyRssiReq, nullptr, "", "", "02 00 18 07 CB FF FF CA 11 00 00 0F"},
+        {m_dlg->m_refConfReq, DEST, "", "1039=0103", "02 00 18 07 CB 03 01 CA 17 00 00 0B", "0x0103"},
+        {m_dlg->m_refConf, PARAMS, "", "1016=0202 1014=10.00",
+         "02 00 18 0B CB 02 02 CA 15 00 04 28 00 2A 00 01", "0x0202"},
+        {m_dlg->m_blindFindReq, nullptr, "", "", "02 00 18 07 CB FF FF CA 13 00 00 0D"},
         // The dongle's entry carries 0: the stored destination again.
-        {"0x0000",
-         m_dlg->m_blindConfReq,
-         DEST,
-         {{1039, "10000"}},
-         {{1039, "0202"}},
-         "Invalid Destination Address!",
-         "Give a hex value between 0x0000 and 0xFFFF",
-         ""},
-        {nullptr,
-         m_dlg->m_blindConf,
-         PARAMS,
-         {{1018, "1"}, {1025, "0"}},
-         {},
-         "Invalid Minimum of reference nodes!",
-         "The Minimum reference nodes should be between 1 and 8",
-         ""},
+        {m_dlg->m_blindConfReq, DEST, "1039=10000", "1039=0202", "", "0x0000", "Invalid Destination Address!",
+         "Give a hex value between 0x0000 and 0xFFFF"},
+        {m_dlg->m_blindConf, PARAMS, "1018=1 1025=0", "", "", nullptr, "Invalid Minimum of reference nodes!",
+         "The Minimum reference nodes should be between 1 and 8"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
@@ -240,28 +159,22 @@ TEST_F(NodeCommands, EachMessageSendsItsFrameToThePickedOrStoredNodeAndKeepsWhat
     }
     // Each kind keeps the destination and the values it sent last, a blind node's address
     // as the reference destination too; the tick is kept as it is made.
-    const Texts sent = {"chkParam=0x1",
-                        "chkBroadcast=0x0",
-                        "destAddrRefN=0x202",
-                        "xPos=0x28",
-                        "yPos=0x2A",
-                        "destAddrBlindN=0x202",
-                        "A=0x2D",
-                        "nIndex=0x19",
-                        "mode=0x1",
-                        "collectTime=0x14",
-                        "cycleTime=0x32",
-                        "reportShortAddr=0x1A2B",
-                        "reportEndpoint=0x7",
-                        "minRefNodes=0x3",
-                        "appendToLogFile=0x0",
-                        "strLogFile=Tessarin.log"};
-    EXPECT_EQ(Stored(), sent);
+    const auto stored = [] {
+        std::string all;
+        for (const std::string& text : Stored())
+            all += text + ' ';
+        return all;
+    };
+    const std::string sent =
+        "chkParam=0x1 chkBroadcast=0x0 destAddrRefN=0x202 xPos=0x28 yPos=0x2A destAddrBlindN=0x202 A=0x2D "
+        "nIndex=0x19 mode=0x1 collectTime=0x14 cycleTime=0x32 reportShortAddr=0x1A2B reportEndpoint=0x7 "
+        "minRefNodes=0x3 appendToLogFile=0x0 strLogFile=Tessarin.log ";
+    EXPECT_EQ(stored(), sent);
     // Unplugged, the frame cannot be written: nothing is kept.
     m_sim.Kill();
     ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_link.IsDeviceGone(); }));
-    wxTEST_DIALOG(Press(m_dlg->m_refConf), Answer(PARAMS, {{1014, "3"}}, {{1015, "10.50"}}));
-    EXPECT_EQ(Stored(), sent);
+    wxTEST_DIALOG(Press(m_dlg->m_refConf), Answer(PARAMS, "1014=3", "1015=10.50"));
+    EXPECT_EQ(stored(), sent);
 }
 
 TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCapture)
@@ -276,7 +189,7 @@ TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCaptu
     wxTEST_DIALOG(m_dlg->OnLogFile(), Chooser(m_folder / "second"));
     EXPECT_EQ(m_dlg->m_strLogFile, second);
     Press(m_dlg->m_xyRssiReq);
-    Press(*m_dlg, ID_STOP_CAPTURE);
+    Press(&m_dlg->m_toolBar, ID_STOP_CAPTURE);
     EXPECT_EQ(CountLines(first, "XY_RSSI_REQ"), 1u);
 
     // The log file then holds this capture's PING and those it was appended to.
@@ -287,13 +200,12 @@ TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCaptu
         EXPECT_EQ(Stored()[14] + (m_dlg->GetMenuBar()->IsChecked(item) ? " checked" : ""),
                   on ? "appendToLogFile=0x1 checked" : "appendToLogFile=0x0");
         EXPECT_TRUE(StartCapture());
-        Press(*m_dlg, ID_STOP_CAPTURE);
+        Press(&m_dlg->m_toolBar, ID_STOP_CAPTURE);
         EXPECT_EQ(CountLines(second, "PING_REQUEST"), pings) << on;
     };
-    captureWithAppend(false, 1);
-    captureWithAppend(true, 2);
+    captureWithAppend(true, 1);
     m_dlg = OpenWindow();
-    captureWithAppend(true, 3);
+    captureWithAppend(true, 2);
     captureWithAppend(false, 1);
 
     // When ".log" names an existing file the user is asked first; No asks again.
@@ -313,18 +225,15 @@ TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCaptu
     // refused, and the window keeps its name, so that it and the stored name agree.
     const std::string dir = m_folder / "";
     const wxString paths[] = {dir + std::string(257 - dir.size() - 4, 'l') + ".log",
-                              dir + std::string(254 - dir.size(), 't'),
                               dir + wxString(wxUniChar(0xE9), 130) + ".log",   // 260 bytes of the field
                               "",   // the window holds it, and the next start fails on it
-                              dir + std::string(256 - dir.size() - 4, 'f') + ".log",
-                              m_folder / "third.txt"};
+                              dir + std::string(256 - dir.size() - 4, 'f') + ".log", m_folder / "third.txt"};
     for (const wxString& path : paths) {
         SCOPED_TRACE(path.utf8_string());
-        const bool taken = &path >= &paths[4];
-        const std::string before = m_dlg->m_strLogFile;
+        const bool taken = &path >= &paths[3];
         const ExpectMessageBox refused("Tessarin", "Invalid file name!", m_dlg.get(), wxOK, wxICON_ERROR);
         wxTEST_DIALOG(m_dlg->OnLogFile(), Chooser(path), taken ? refused.Optional() : refused);
-        EXPECT_EQ(m_dlg->m_strLogFile, taken || path.empty() ? path.utf8_string() : before);
+        EXPECT_EQ(m_dlg->m_strLogFile, taken || path.empty() ? path.utf8_string() : kept);
         EXPECT_EQ(Stored()[15], "strLogFile=" + (taken ? path.utf8_string() : kept));
     }
     m_dlg = OpenWindow();

@@ -2,6 +2,7 @@
 // folder: never a real device, never the user's own port links.
 
 #include "platform/ComPortNames.h"
+#include "platform/ConfigFolder.h"
 #include "platform/SerialPort.h"
 
 #include <gtest/gtest.h>
@@ -10,20 +11,16 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <pwd.h>
 #include <unistd.h>
 
-#include <filesystem>
+#include <cstdlib>
 #include <thread>
 
 #include "tests/support/PosixPeers.h"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-}   // namespace
-
-TEST(PlatformSerialPort, OpenTakesThePortAloneWithTheDongleSettingsAndTheProbeTellsSo)
+// One port on a pseudo-terminal from open to close, and what the probe says of it.
+TEST(PlatformSerialPort, OpenReadWriteCloseAndTheProbe)
 {
     CPtyPeer peer("COM23");
     CSerialPort port, second;
@@ -55,36 +52,11 @@ TEST(PlatformSerialPort, OpenTakesThePortAloneWithTheDongleSettingsAndTheProbeTe
     ASSERT_EQ(tcgetattr(other, &tio), 0);
     EXPECT_EQ(cfgetospeed(&tio) * 10000 + cfgetispeed(&tio), B38400 * 10001u);
     EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8 | CRTSCTS));
-    EXPECT_EQ((tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK)) |
-                  (tio.c_lflag & (ICANON | ECHO | ISIG)) | (tio.c_oflag & OPOST),
-              0u);
 
-    uint8_t frame[] = {0x02, 0x00, 0x07, 0x00, 0x07};
-    EXPECT_EQ(port.Write(frame, 5), 5);
-    EXPECT_EQ(peer.Receive(5), Bytes(frame, frame + 5));
-    EXPECT_TRUE(port.Close() && !port.Close());
-    EXPECT_EQ(port.Write(frame, 5) + port.Read(frame, 5), 0);
-    EXPECT_EQ(AsOrdinaryUser(openAsUser), 0) << "the port is everyone's again after Close";
-    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);   // another program's lock alone
-    EXPECT_EQ(ProbeComPort("COM23"), PORT_IN_USE);
-    close(other);
-    EXPECT_EQ(ProbeComPort("COM23"), PORT_AVAILABLE);
-
-    std::filesystem::create_directory(DeviceFolder() + "/ttyUSB2");
-    EXPECT_EQ(ProbeComPort("COM7"), PORT_FAILED);
-    WriteText(DeviceFolder() + "/ttyACM1", "");   // one the user may not open
-    EXPECT_EQ(AsOrdinaryUser([] { return static_cast<int>(ProbeComPort("COM14")); }), PORT_IN_USE);
-}
-
-TEST(PlatformSerialPort, ReadsEndOnTheCountAnIntervalOrTheTotalAndWritesAreBounded)
-{
-    CPtyPeer peer("COM26");
-    CSerialPort port;
-    ASSERT_TRUE(port.Open("COM26", 38400));
     uint8_t buffer[48];
     auto timedRead = [&](const Bytes& sent, int got, long long minMs, long long maxMs) {
         peer.Send(sent);
-        const auto start = Clock::now();
+        const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(port.Read(buffer, 48), got);
         EXPECT_TRUE(MsSince(start) >= minMs && MsSince(start) < maxMs) << MsSince(start);
     };
@@ -92,8 +64,10 @@ TEST(PlatformSerialPort, ReadsEndOnTheCountAnIntervalOrTheTotalAndWritesAreBound
     timedRead(Bytes(48, 0x5A), 48, 0, 450);      // the count: at once
     timedRead({0x02, 0x00, 0x07}, 3, 90, 300);   // fewer: 100 ms after the last byte
     std::thread trickle([&] {
-        for (uint8_t i = 0; i < 12; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(60)))
+        for (uint8_t i = 0; i < 12; ++i) {
             peer.Send({i});
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        }
     });
     const int got = port.Read(buffer, 48);   // a byte every 60 ms: still the total
     trickle.join();
@@ -101,41 +75,38 @@ TEST(PlatformSerialPort, ReadsEndOnTheCountAnIntervalOrTheTotalAndWritesAreBound
 
     // A line that takes nothing: a write gives up after 60 ms a byte plus 2 s, and Close
     // drops what is stuck rather than wait for the line.
-    const int filler = open(peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     const Bytes chunk(4096);   // until the pty's buffers stay full
     for (int full = 0; full < 5; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
-        full = write(filler, chunk.data(), chunk.size()) > 0 ? 0 : full + 1;
-    const auto start = Clock::now();
+        full = write(other, chunk.data(), chunk.size()) > 0 ? 0 : full + 1;
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_LT(port.Write(chunk.data(), 5), 5);
     EXPECT_TRUE(MsSince(start) >= 2250 && MsSince(start) < 5000) << MsSince(start);
-    port.Close();
-    close(filler);
+    EXPECT_TRUE(port.Close() && !port.Close());
     EXPECT_LT(peer.ReceiveAll(500).size(), 8192u);
+    EXPECT_EQ(AsOrdinaryUser(openAsUser), 0) << "the port is everyone's again after Close";
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);   // another program's lock alone
+    EXPECT_EQ(ProbeComPort("COM23"), PORT_IN_USE);
+    close(other);
+    EXPECT_EQ(ProbeComPort("COM23"), PORT_AVAILABLE);
+
+    mkdir((DeviceFolder() + "/ttyUSB2").c_str(), 0755);
+    EXPECT_EQ(ProbeComPort("COM7"), PORT_FAILED);
+    WriteText(DeviceFolder() + "/ttyACM1", "");   // one the user may not open
+    EXPECT_EQ(AsOrdinaryUser([] { return static_cast<int>(ProbeComPort("COM14")); }), PORT_IN_USE);
 }
 
 TEST(PlatformComNames, ALinkWinsThenTheFixedTable)
 {
-    const std::pair<const char*, const char*> table[] = {{"COM1", "/ttyS0"},
-                                                         {"COM4", "/ttyS3"},
-                                                         {"COM5", "/ttyUSB0"},
-                                                         {"COM12", "/ttyUSB7"},
-                                                         {"COM13", "/ttyACM0"},
-                                                         {"COM20", "/ttyACM7"},
-                                                         {"COM21", ""},
-                                                         {"COM29", ""},
-                                                         {"COM0", ""},
-                                                         {"COM30", ""},
-                                                         {"COM100", ""},
-                                                         {"COM3 (in use)", ""},
-                                                         {"com3", ""},
-                                                         {"COM03", ""},
-                                                         {"COM", ""},
-                                                         {"COM-1", ""},
-                                                         {"", ""},
-                                                         {"XCOM3", ""},
-                                                         {"COM3x", ""}};
-    for (const auto& [name, device] : table)
-        EXPECT_EQ(ComPortDevicePath(name), *device ? DeviceFolder() + device : "") << name;
+    Texts devices;
+    for (const char* name :
+         {"COM1", "COM4", "COM5", "COM12", "COM13", "COM20", "COM21", "COM29", "COM0", "COM30", "COM100",
+          "COM3 (in use)", "com3", "COM03", "COM", "COM-1", "", "XCOM3", "COM3x"})
+        devices.push_back(ComPortDevicePath(name));
+    const std::string d = DeviceFolder();
+    Texts fixed = {d + "/ttyS0",   d + "/ttyS3",   d + "/ttyUSB0",
+                   d + "/ttyUSB7", d + "/ttyACM0", d + "/ttyACM7"};
+    fixed.resize(19);   // and no device for the rest
+    EXPECT_EQ(devices, fixed);
     EXPECT_EQ(ComPortDevicePath(nullptr), "");
     EXPECT_EQ(ProbeComPort("COM1") * 10 + ProbeComPort("COM3 (in use)"), PORT_MISSING * 11);
 
@@ -147,4 +118,27 @@ TEST(PlatformComNames, ALinkWinsThenTheFixedTable)
     }
     WriteText(PortLinkFolder() + "/COM6", "x");   // a plain file is no link
     EXPECT_EQ(ComPortDevicePath("COM6"), DeviceFolder() + "/ttyUSB1");
+}
+
+// Only an absolute XDG_CONFIG_HOME counts; without a usable HOME the user database
+// names the home folder.
+TEST(PlatformConfigFolder, XdgThenHomeThenTheUserDatabase)
+{
+    const std::string xdg = std::getenv("XDG_CONFIG_HOME"), user = getpwuid(getuid())->pw_dir;
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    const char* cases[][3] = {// XDG_CONFIG_HOME, HOME, the folder ("" for the user's)
+                              {"/x/cfg", "/h", "/x/cfg/tessarin"},
+                              {"x/cfg", "/h", "/h/.config/tessarin"},
+                              {nullptr, "/h", "/h/.config/tessarin"},
+                              {nullptr, "h", ""},
+                              {"", nullptr, ""}};
+    for (const auto& [setXdg, setHome, folder] : cases) {
+        setXdg ? setenv("XDG_CONFIG_HOME", setXdg, 1) : unsetenv("XDG_CONFIG_HOME");
+        setHome ? setenv("HOME", setHome, 1) : unsetenv("HOME");
+        EXPECT_EQ(TessarinConfigFolder(), *folder ? folder : user + "/.config/tessarin")
+            << (setXdg ? setXdg : "unset") << " " << (setHome ? setHome : "unset");
+    }
+    setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
+    home ? setenv("HOME", savedHome.c_str(), 1) : unsetenv("HOME");
 }

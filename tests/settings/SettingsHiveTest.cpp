@@ -9,7 +9,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <future>
 #include <thread>
 
 #include <fcntl.h>
@@ -20,7 +19,6 @@
 
 namespace {
 
-using namespace std::string_literals;
 const std::string kOurs = "HKEY_CURRENT_USER\\Software\\Varnolt\\Tessarin\\Settings";
 
 CTessarinSettings Loaded()
@@ -47,15 +45,17 @@ std::string Snapshot(const std::string& path)
     return std::to_string(st.st_mode) + ":" + (S_ISREG(st.st_mode) ? ReadFile(path) : "");
 }
 
+// A full disk, played by a file size limit.
+const rlimit kFullDisk = {200, 200};
+
 // make runs on the written bytes. bLoads: our values around any damage load; bSaves: else
 // the save fails touching nothing; bKept: kept aside before the first save replaces it;
 // written: what the saved hive must hold.
 struct OddHive {
-    const char* name;
-    std::string bytes;
-    std::function<int(const std::string&)> make;
+    std::string name, bytes;
     bool bLoads, bSaves, bKept;
-    std::string written;
+    std::string written = "";
+    std::function<int(const char*)> make = nullptr;
 };
 
 // As an ordinary user, whom modes bind. 0, or the number of the check that failed.
@@ -65,9 +65,8 @@ int SaveOver(const OddHive& odd, const std::string& folder, const std::string& h
     signal(SIGXFSZ, SIG_IGN);   // a full disk fails the write, not the process
     mkdir(folder.c_str(), 0700);
     WriteText(hive, odd.bytes);
-    const std::string before = odd.make && odd.make(hive) != 0 ? "not made" : Snapshot(hive);
+    const std::string before = odd.make && odd.make(hive.c_str()) != 0 ? "not made" : Snapshot(hive);
     CTessarinSettings s;
-    s.m_nChkParam = 7;
     if (s.Load() != odd.bLoads || s.m_nChkParam != uint32_t(odd.bLoads) ||
         s.m_nMode != uint32_t(odd.bLoads) || Snapshot(hive) != before ||
         !FilesWith(folder, ".damaged-").empty())   // a load writes nothing
@@ -80,21 +79,22 @@ int SaveOver(const OddHive& odd, const std::string& folder, const std::string& h
         return 2;
     if (!bSaved)
         return Snapshot(hive) == before && Loaded().m_nXPos == 0 ? 0 : 3;   // loads show what it holds
-    // No line past 80 columns and the CR, as a registry editor writes; owner-only, holding
-    // what it must, and sound now: the next save keeps nothing more.
+    // No line past 80 columns and the CR, as a registry editor writes; owner-only, and sound
+    // now: the next save keeps nothing more, and what it writes holds what it must.
     for (const std::string& line : ReadLines(hive))
         if (line.size() > 81)
             return 4;
     const bool bOwnerOnly = Snapshot(hive).find(std::to_string(S_IFREG | 0600) + ":") == 0;
-    return bOwnerOnly && ReadFile(hive).find(odd.written) != std::string::npos && Loaded().m_nXPos == 9 &&
-                   s.Save() && FilesWith(folder, ".damaged-") == kept
+    return bOwnerOnly && Loaded().m_nXPos == 9 && s.Save() && FilesWith(folder, ".damaged-") == kept &&
+                   ReadFile(hive).find(odd.written) != std::string::npos
                ? 0
                : 5;
 }
 
 TEST(SettingsHive, ExportsLoadAndOddHivesNeverHangAndAreKeptAsideBeforeTheFirstSave)
 {
-    const auto hive = [](const std::string& header, const std::string& before, const std::string& line) {
+    const auto hive = [](const std::string& before, const std::string& line,
+                         const std::string& header = "REGEDIT4\r\n") {
         return header + before + "[" + kOurs + "]\r\n\"CHKPARAM\"=dword:00000001\r\n" + line +
                "\"mode\" = dword:00000001\r\n";
     };
@@ -107,76 +107,53 @@ TEST(SettingsHive, ExportsLoadAndOddHivesNeverHangAndAreKeptAsideBeforeTheFirstS
     };
     // Other programs' values as we write them back: non-ASCII or unterminated texts and odd
     // lengths or types as hex, so that each reads back byte for byte.
-    const std::string others =
-        "[HKEY_CURRENT_USER\\Software\\Other Vendor\\Tool]\r\n"
-        "\"Window\"=hex:2c,00,00,00,02,00,00,00\r\n\"Title\"=\"C:\\\\a \\\"b\\\"\"\r\n@=dword:0000002a\r\n"
-        "\"Path\"=hex(2):25,54,25,c3,a9,00\r\n\"List\"=hex(7):61,00,62,00,00\r\n\"Cafe\"=hex(1):63,61,66,c3,"
-        "a9,00\r\n"
-        "\"NoNul\"=hex(1):61,62,63\r\n\"Short\"=hex(4):01,00\r\n\"Line\\nBreak\"=hex(ffff0000):\r\n"
-        "\r\n[HKEY_LOCAL_MACHINE\\Software\\Elsewhere]\r\n\"x\"=dword:00000005\r\n";
+    const std::string tool =
+        "[HKEY_CURRENT_USER\\Software\\Other Vendor\\Tool]\r\n\"Window\"=hex:2c,00,00,00,02,00,00,00\r\n"
+        "\"Title\"=\"C:\\\\a \\\"b\\\"\"\r\n@=dword:0000002a\r\n";
+    const std::string tail =
+        "\"NoNul\"=hex(1):61,62,63\r\n\"Short\"=hex(4):01,00\r\n\"Line\\nBreak\"=hex(ffff0000):\r\n";
+    const std::string elsewhere = "[HKEY_LOCAL_MACHINE\\Software\\Elsewhere]\r\n\"x\"=dword:00000005\r\n";
+    const std::string others = tool +
+                               "\"Path\"=hex(2):25,54,25,c3,a9,00\r\n\"List\"=hex(7):61,00,62,00,00\r\n" +
+                               "\"Cafe\"=hex(1):63,61,66,c3,a9,00\r\n" + tail + "\r\n" + elsewhere;
     // The same as version 5.00 exports it: string types in UTF-16LE, a continued line, deletions.
     const std::string exported5 =
-        "; a comment\r\n[HKEY_CURRENT_USER\\Software\\Other Vendor\\Tool]\r\n"
-        "\"Window\"=hex:2c,00,00,00,02,00,00,00\r\n\"Title\"=\"C:\\\\a \\\"b\\\"\"\r\n@=dword:0000002a\r\n"
-        "\"Path\"=hex(2):25,00,54,00,25,00,\\\r\n  "
-        "e9,00,00,00\r\n\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
-        "\"Cafe\"=hex(1):63,00,61,00,66,00,e9,00,00,00\r\n\"NoNul\"=hex(1):61,62,63\r\n\"Short\"=hex(4):01,"
-        "00\r\n"
-        "\"Line\\nBreak\"=hex(ffff0000):\r\n\"Dropped\"=dword:00000001\r\n\"Dropped\"=-\r\n"
-        "[HKEY_CURRENT_USER\\Software\\Gone]\r\n\"g\"=dword:00000001\r\n[-HKEY_CURRENT_USER\\Software\\Gone]"
-        "\r\n"
-        "[HKEY_LOCAL_MACHINE\\Software\\Elsewhere]\r\n\"x\"=dword:00000005\r\n\r\n";
+        "; a comment\r\n" + tool + "\"Path\"=hex(2):25,00,54,00,25,00,\\\r\n  e9,00,00,00\r\n" +
+        "\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n\"Cafe\"=hex(1):63,00,61,00,66,00,e9,00,00,00\r\n" +
+        tail + "\"Dropped\"=dword:00000001\r\n\"Dropped\"=-\r\n[HKEY_CURRENT_USER\\Software\\Gone]\r\n" +
+        "\"g\"=dword:00000001\r\n[-HKEY_CURRENT_USER\\Software\\Gone]\r\n" + elsewhere + "\r\n";
     // A fresh key: our values in their stored order, the log file's field whole.
     std::string fresh = "REGEDIT4\r\n\r\n[" + kOurs + "]\r\n";
     for (const SettingsDword& d : kSettingsDwords)
         fresh += "\"" + std::string(d.name) + "\"=dword:0000000" +
                  (d.member == &CTessarinSettings::m_nXPos ? "9\r\n" : "0\r\n");
     fresh += "\"strLogFile\"=hex(1):54,65,73,73,61,72,69,6e,2e,6c,6f,67,00,00,";
-    const std::string v4 = "REGEDIT4\r\n", v5 = "Windows Registry Editor Version 5.00\r\n\r\n",
-                      sound = hive(v4, "", "");
-    const std::string surrogate =
-        wide(hive(v5, "", "") + "; a comment ending in half a character") + "\x00\xD8"s;
-    const OddHive odds[] = {
-        {"REGEDIT4 export", hive(v4, others + "\r\n", ""), nullptr, true, true, false, others},
-        {"version 5.00 export", wide(hive(v5, exported5, "")), nullptr, true, true, false, others},
-        {"empty", "", nullptr, false, true, false, fresh},
-        {"bytes of a broken disk", hive(v4, "", "\x01\x02\xff half a line\r\n"), nullptr, true, true, true,
-         ""},
-        {"dword with a bad digit", hive(v4, "", "\"xPos\"=dword:1z\r\n"), nullptr, true, true, true, ""},
-        {"dword of nine digits", hive(v4, "", "\"xPos\"=dword:000000002\r\n"), nullptr, true, true, true, ""},
-        {"hex with a bad byte", hive(v4, "", "\"A\"=hex:01,0g\r\n"), nullptr, true, true, true, ""},
-        {"unterminated text", hive(v4, "", "\"nIndex\"=\"half\r\n"), nullptr, true, true, true, ""},
-        {"unclosed key line", hive(v4, "[HKEY_CURRENT_USER\\Broken\r\n", ""), nullptr, true, true, true, ""},
-        {"value before any key", hive(v4, "\"lost\"=dword:00000001\r\n", ""), nullptr, true, true, true, ""},
-        // A key "-Tool" would be written back as a deletion and vanish at the next load.
-        {"key line [\\-Tool]", hive(v4, "[\\-Tool]\r\n", ""), nullptr, true, true, true, ""},
-        {"no header", hive("", "", ""), nullptr, true, true, true, ""},
-        {"lone UTF-16 surrogate", surrogate, nullptr, true, true, true, ""},
-        {"unreadable", sound, [](const std::string& h) { return chmod(h.c_str(), 0); }, false, true, true,
-         ""},
-        {"a link to itself", "",
-         [](const std::string& h) { return unlink(h.c_str()) | symlink(h.c_str(), h.c_str()); }, false, true,
-         true, ""},
-        {"a FIFO", "", [](const std::string& h) { return unlink(h.c_str()) | mkfifo(h.c_str(), 0600); },
-         false, false, false, ""},
-        {"a folder", "", [](const std::string& h) { return unlink(h.c_str()) | mkdir(h.c_str(), 0700); },
-         false, false, false, ""},
-        {"in a read-only folder", sound,
-         [](const std::string& h) { return chmod(h.substr(0, h.rfind('/')).c_str(), 0500); }, true, false,
-         false, ""},
-        // A full disk, played by a file size limit: the old hive stays whole.
-        {"on a full disk", sound,
-         [](const std::string&) {
-             const rlimit limit = {200, 200};
-             return setrlimit(RLIMIT_FSIZE, &limit);
-         },
-         true, false, false, ""},
+    const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n", sound = hive("", "");
+    std::vector<OddHive> odds = {
+        {"version 5.00 export", wide(hive(exported5, "", v5)), true, true, false, others},
+        {"unreadable", sound, false, true, true, fresh, [](const char* h) { return chmod(h, 0); }},
+        {"a FIFO", "", false, false, false, "", [](const char* h) { return unlink(h) | mkfifo(h, 0600); }},
+        {"a folder", "", false, false, false, "", [](const char* h) { return unlink(h) | mkdir(h, 0700); }},
+        {"in a read-only folder", sound, true, false, false, "",
+         [](const char* h) { return chmod(std::filesystem::path(h).parent_path().c_str(), 0500); }},
+        {"on a full disk", sound, true, false, false, "",   // the old hive stays whole
+         [](const char*) { return setrlimit(RLIMIT_FSIZE, &kFullDisk); }},
     };
+    // Damage of every kind, named by their row in odds: a garbage line, a bad dword digit, a
+    // nine-digit dword, a bad hex byte, an unterminated text, an unclosed key line, a value
+    // before any key, a key "-Tool" (written back as a deletion it would vanish), no header,
+    // and a lone UTF-16 surrogate.
+    for (const std::string& damaged :
+         {hive("", "\x01\x02\xff half a line\r\n"), hive("", "\"xPos\"=dword:1z\r\n"),
+          hive("", "\"xPos\"=dword:000000002\r\n"), hive("", "\"A\"=hex:01,0g\r\n"),
+          hive("", "\"nIndex\"=\"half\r\n"), hive("[HKEY_CURRENT_USER\\Broken\r\n", ""),
+          hive("\"lost\"=dword:00000001\r\n", ""), hive("[\\-Tool]\r\n", ""), hive("", "", ""),
+          wide(hive("", "", v5) + "; a comment ending in half a character") + std::string("\x00\xD8", 2)})
+        odds.push_back({"damaged hive #" + std::to_string(odds.size()), damaged, true, true, true});
     for (const OddHive& odd : odds) {
         CTestStore store;
         const auto body = [&] { return SaveOver(odd, store.Folder(), store.HivePath()); };
-        EXPECT_EQ(0, geteuid() == 0 ? AsOrdinaryUser(body) : InChild(body, 30))
-            << odd.name << ": the check that failed";
+        EXPECT_EQ(0, geteuid() == 0 ? AsOrdinaryUser(body) : InChild(body, 30)) << odd.name;
     }
 }
 
@@ -187,12 +164,9 @@ TEST(SettingsHive, SavesClearLeftoversFollowLinksAndMergeAfterAnotherSaver)
     CTestStore store;
     const std::string hive = store.HivePath();
     CTessarinSettings s;
-    EXPECT_FALSE(s.Load() || std::filesystem::exists(store.Folder()))
-        << "no key yet, and a load creates nothing";
     FillSettings(s, "run.log");
     ASSERT_TRUE(s.Save());
-    EXPECT_EQ(std::to_string(S_IFDIR | 0700) + ":", Snapshot(store.Folder()))
-        << "the folder is owner-only too";
+    EXPECT_EQ(std::to_string(S_IFDIR | 0700) + ":", Snapshot(store.Folder()));
 
     // A new process clears leftovers before its first load, a save before it writes.
     const Texts mine = {"notes.tmp-keep"};
@@ -207,20 +181,16 @@ TEST(SettingsHive, SavesClearLeftoversFollowLinksAndMergeAfterAnotherSaver)
 
     const std::string real = store.Folder() + "/dotfiles.reg";
     ASSERT_EQ(0, rename(hive.c_str(), real.c_str()) | symlink(real.c_str(), hive.c_str()));
-    std::promise<void> locked;
+    const int fd = open((hive + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(0, flock(fd, LOCK_EX));
     std::thread other([&] {
-        const int fd = open((hive + ".lock").c_str(), O_RDWR | O_CLOEXEC);
-        flock(fd, LOCK_EX);
-        locked.set_value();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         WriteText(real, "REGEDIT4\r\n[HKEY_CURRENT_USER\\Other]\r\n\"v\"=dword:00000007\r\n");
         close(fd);
     });
-    locked.get_future().wait();
     s.m_nA = 4;
-    const bool bSaved = s.Save();
+    EXPECT_TRUE(s.Save());
     other.join();
-    EXPECT_TRUE(bSaved);
     EXPECT_EQ(SettingsTexts(s), SettingsTexts(Loaded()));
     EXPECT_EQ(std::to_string(S_IFLNK | 0777) + ":", Snapshot(hive));
     EXPECT_NE(std::string::npos, ReadFile(real).find("[HKEY_CURRENT_USER\\Other]\r\n\"v\"=dword:00000007"));

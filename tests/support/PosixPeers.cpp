@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <csignal>
 #include <poll.h>
 #include <pty.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <grp.h>
 #include <unistd.h>
@@ -89,7 +91,7 @@ namespace {
 // Forks a child that never outlives a test that crashed, with the given descriptors as
 // its standard input, output and error (-1 keeps its own), and runs program in it.
 pid_t Spawn(const std::string& program, const Texts& args, const std::string& cwd,
-            std::initializer_list<int> stdFds, std::initializer_list<int> closeFds)
+            std::initializer_list<int> stdFds)
 {
     std::vector<char*> argv = {const_cast<char*>(program.c_str())};
     for (const std::string& a : args)
@@ -102,8 +104,6 @@ pid_t Spawn(const std::string& program, const Texts& args, const std::string& cw
         for (int fd : stdFds)
             if (int to = target++; fd >= 0)
                 dup2(fd, to);
-        for (int fd : closeFds)
-            close(fd);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0)
             _exit(126);
         execv(program.c_str(), argv.data());
@@ -133,26 +133,18 @@ const char* CapturePath()
 
 bool CSimProcess::Start(const std::vector<std::string>& options)
 {
-    int out[2];
-    if (pipe(out) != 0)
-        return false;
-    m_pid = Spawn(SimPath(), options, "", {-1, out[1]}, {out[0], out[1]});
-    close(out[1]);
-    // Ready once its first line is out.
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    // Ready once its first line ("<device> COM<n>") is out.
+    const std::string out = m_folder / "out";
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    m_pid = Spawn(SimPath(), options, "", {-1, fd});
+    close(fd);
     std::string first;
-    char c = 0;
-    while (m_pid > 0 && c != '\n' && Clock::now() < deadline) {
-        pollfd pfd = {out[0], POLLIN, 0};
-        if (poll(&pfd, 1, 100) > 0) {
-            if (read(out[0], &c, 1) != 1)
-                break;
-            first += c;
-        }
-    }
-    close(out[0]);
+    const bool ready = WaitUntil([&] {
+        first = ReadFile(out);
+        return first.find('\n') != std::string::npos;
+    });
     m_strDevice = first.substr(0, first.find(' '));
-    return c == '\n';
+    return ready;
 }
 
 int CSimProcess::Stop()
@@ -177,56 +169,38 @@ void CSimProcess::Kill()
 ToolResult RunProgram(const std::string& program, const Texts& args, const std::string& cwd,
                       const std::string& input, bool keepInputOpen, double termAfterSeconds)
 {
-    ToolResult result;
-    // A program that ends before reading its input must not take the test with it.
-    signal(SIGPIPE, SIG_IGN);
-    int in[2], out[2], err[2];
-    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0)
-        return result;
-    const pid_t pid =
-        Spawn(program, args, cwd, {in[0], out[1], err[1]}, {in[0], in[1], out[0], out[1], err[0], err[1]});
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    // The commands are short: they fit the pipe at once. A program that ended already
-    // takes none, and that is for the test to judge by its output.
-    const ssize_t written = input.empty() ? 0 : write(in[1], input.data(), input.size());
-    (void)written;
-    if (!keepInputOpen) {
-        close(in[1]);
-        in[1] = -1;
+    // Output goes to files, so that no pipe can fill and hold the program; so does
+    // input, of any size, unless it must stay open (then it must fit a pipe).
+    CScratchFolder folder("run");
+    int in[2] = {-1, -1};
+    if (keepInputOpen) {
+        if (pipe2(in, O_CLOEXEC) != 0 || write(in[1], input.data(), input.size()) < 0)
+            ADD_FAILURE() << "no input pipe";
+    } else {
+        WriteText(folder / "in", input);
+        in[0] = open((folder / "in").c_str(), O_RDONLY | O_CLOEXEC);
     }
+    const int out = open((folder / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const int err = open((folder / "err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const pid_t pid = Spawn(program, args, cwd, {in[0], out, err});
+    for (int fd : {in[0], out, err})
+        close(fd);
+
     const auto start = Clock::now();
     bool termSent = false;
-    int open[2] = {out[0], err[0]};
-    std::string* text[2] = {&result.out, &result.err};
-    while (open[0] >= 0 || open[1] >= 0) {
-        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        if (termAfterSeconds > 0 && !termSent && elapsed >= termAfterSeconds)
+    int wstatus = 0;
+    struct rusage usage = {};
+    while (wait4(pid, &wstatus, WNOHANG, &usage) == 0) {
+        if (termAfterSeconds > 0 && !termSent && MsSince(start) >= termAfterSeconds * 1000)
             termSent = kill(pid, SIGTERM) == 0;
-        if (elapsed > 30) {
+        if (MsSince(start) > 30000)
             kill(pid, SIGKILL);
-            break;
-        }
-        pollfd fds[2] = {{open[0], POLLIN, 0}, {open[1], POLLIN, 0}};
-        if (poll(fds, 2, 50) <= 0)
-            continue;
-        char buffer[4096];
-        for (int i = 0; i < 2; ++i) {
-            if (!fds[i].revents)
-                continue;
-            const ssize_t n = read(open[i], buffer, sizeof buffer);
-            if (n <= 0)
-                open[i] = -1;
-            else
-                text[i]->append(buffer, static_cast<size_t>(n));
-        }
+        usleep(10000);
     }
-    result.status = Wait(pid);
-    for (int fd : {in[1], out[0], err[0]})
-        if (fd >= 0)
-            close(fd);
-    return result;
+    if (in[1] >= 0)
+        close(in[1]);
+    return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus), usage.ru_maxrss,
+            ReadFile(folder / "out"), ReadFile(folder / "err")};
 }
 
 int AsOrdinaryUser(const std::function<int()>& body)

@@ -48,6 +48,7 @@ public:
     void Kill();
 
 private:
+    CScratchFolder m_folder{"sim"};
     pid_t m_pid = -1;
     std::string m_strDevice;
 };
@@ -57,6 +58,7 @@ const char* CapturePath();
 
 struct ToolResult {
     int status = -1;   // exit status, or 128 + signal
+    long maxRssKb = 0;
     std::string out;
     std::string err;
 };

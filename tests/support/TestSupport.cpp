@@ -57,6 +57,8 @@ const std::string& PrivateRoot()
         SetTestVariable("XDG_CACHE_HOME", g_root + "/cache");
         SetTestVariable("XDG_DATA_HOME", g_root + "/data");
         SetTestVariable("TESSARIN_DEVICE_DIR", DeviceFolder());
+        fs::create_directories(g_root + "/lock", ignored);
+        SetTestVariable("TESSARIN_LOCK_DIR", g_root + "/lock");
     }
     return g_root;
 }

@@ -33,7 +33,8 @@ private:
 };
 
 // The folder the test mains make before any test runs: XDG_CONFIG_HOME, XDG_CACHE_HOME
-// and XDG_DATA_HOME point into it, and TESSARIN_DEVICE_DIR at its empty device folder.
+// and XDG_DATA_HOME point into it, TESSARIN_DEVICE_DIR at its empty device folder and
+// TESSARIN_LOCK_DIR at its folder of serial lock files.
 const std::string& PrivateRoot();
 void RemovePrivateRoot();
 std::string PortLinkFolder();

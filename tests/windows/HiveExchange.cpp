@@ -8,21 +8,14 @@
 
 #include "tests/support/TestSupport.h"
 
-namespace {
-
 // The hive file writes two kinds of log file name differently: the longest the field
 // holds (no NUL left after it: a quoted string), with the characters a registry file
 // must escape or could misread; and a short one that NULs pad (hex(1) bytes).
-std::vector<std::pair<std::string, std::string>> Records()
-{
-    std::string longest = "C:\\Capture Logs\\\"site=A\";run@1\\";
-    while (longest.size() < TESSARIN_LOG_FILE_FIELD - 5)
-        longest += static_cast<char>('a' + longest.size() % 26);
-    return {{"Software\\Varnolt\\TessarinTest\\LinuxHiveLongName", longest + ".log"},
-            {"Software\\Varnolt\\TessarinTest\\LinuxHiveShortName", "D:\\logs\\Tessarin.log"}};
-}
-
-}   // namespace
+const std::string kOddStart = "C:\\Capture Logs\\\"site=A\";run@1\\";
+const std::pair<std::string, std::string> kRecords[] = {
+    {"Software\\Varnolt\\TessarinTest\\LinuxHiveLongName",
+     kOddStart + std::string(TESSARIN_LOG_FILE_FIELD - 5 - kOddStart.size(), 'x') + ".log"},
+    {"Software\\Varnolt\\TessarinTest\\LinuxHiveShortName", "D:\\logs\\Tessarin.log"}};
 
 #ifdef _WIN32
 #include <gtest/gtest.h>
@@ -32,12 +25,9 @@ std::vector<std::pair<std::string, std::string>> Records()
 
 TEST(WinHiveImport, RegistryEditorLoadsAllSixteenValuesWithTheirTypesAndLengths)
 {
+    // The prefix is new for every run, so no earlier import can stand in for this one.
     const char* hive = std::getenv("TESSARIN_LINUX_HIVE");
-    ASSERT_TRUE(hive != nullptr && hive[0] != '\0')
-        << "scripts/test-windows names the hive in TESSARIN_LINUX_HIVE";
-    for (const auto& [keyPath, logFile] :
-         Records())   // left by an earlier run, they would hide a failed import
-        RegDeleteTreeA(HKEY_CURRENT_USER, keyPath.c_str());
+    ASSERT_TRUE(hive) << "scripts/test-windows names the hive in TESSARIN_LINUX_HIVE";
     const std::string quoted = std::string("\"") + hive + "\"";
     ASSERT_EQ(0, _spawnl(_P_WAIT, "C:\\Windows\\regedit.exe", "regedit", "/S", quoted.c_str(), nullptr));
     const auto typeAndLength = [](const std::string& key, const char* name) {
@@ -47,7 +37,7 @@ TEST(WinHiveImport, RegistryEditorLoadsAllSixteenValuesWithTheirTypesAndLengths)
         return std::to_string(type) + "/" + std::to_string(length);
     };
 
-    for (const auto& [keyPath, logFile] : Records()) {
+    for (const auto& [keyPath, logFile] : kRecords) {
         SCOPED_TRACE(keyPath);
         CTessarinSettings expected(TREG_HKEY_CURRENT_USER, keyPath.c_str());
         CTessarinSettings loaded(TREG_HKEY_CURRENT_USER, keyPath.c_str());
@@ -67,7 +57,7 @@ int main()
     const char* config = std::getenv("XDG_CONFIG_HOME");   // never the user's own settings
     if (config == nullptr || config[0] != '/')
         return 2;
-    for (const auto& [keyPath, logFile] : Records()) {
+    for (const auto& [keyPath, logFile] : kRecords) {
         CTessarinSettings settings(TREG_HKEY_CURRENT_USER, keyPath.c_str());
         FillSettings(settings, logFile);
         if (!settings.Save())
