@@ -33,7 +33,8 @@ std::string Lowered(std::string_view text)
 void CTessarinDlg::OnLineReady()
 {
     char szLine[CDataBuffer::SLOT_SIZE];
-    if (!m_pDataBuffer || m_pDataBuffer->Get(szLine) != CDataBuffer::DONE) {
+    bool bNamesNode = true;
+    if (!m_pDataBuffer || m_pDataBuffer->Get(szLine, &bNamesNode) != CDataBuffer::DONE) {
         // A line announced and then dropped by Clear. Through the sink, so a run of them
         // shows one box rather than a pile.
         ShowWarning(kNotAbleToRead);
@@ -42,7 +43,8 @@ void CTessarinDlg::OnLineReady()
     for (char* p = std::strchr(szLine, '|'); p; p = std::strchr(p + 1, '|'))
         *p = '\t';
     m_messageLog.InsertRow(szLine, -1);
-    UpdateNodeList(szLine);
+    if (bNamesNode)
+        UpdateNodeList(szLine);
 }
 
 void CTessarinDlg::UpdateNodeList(const char* szLine)

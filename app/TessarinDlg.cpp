@@ -684,35 +684,73 @@ void CTessarinDlg::ShowWarning(const char* text)
 {
     if (!text)
         return;
-    int slot = -1;
-    {
-        std::lock_guard<std::mutex> lock(m_warningLock);
-        for (int i = 0; i < kWarningSlots; ++i) {
-            if (m_szWarnings[i][0] && std::strncmp(m_szWarnings[i], text, kWarningLength - 1) == 0)
-                return;   // the same text is open or on its way
-            if (slot < 0 && !m_szWarnings[i][0])
-                slot = i;
-        }
-        if (slot < 0)
-            return;   // every slot busy: the boxes already queued say enough
-        std::strncpy(m_szWarnings[slot], *text ? text : " ", kWarningLength - 1);
-        m_szWarnings[slot][kWarningLength - 1] = '\0';
+    if (!*text)
+        text = " ";
+    std::unique_lock<std::mutex> lock(m_warningLock);
+    // The same text open, queued or on its way is not shown twice.
+    auto pending = [&] {
+        for (const std::string& queued : m_warningQueue)
+            if (std::strncmp(queued.c_str(), text, kWarningLength - 1) == 0)
+                return true;
+        for (const auto& slot : m_szWarnings)
+            if (slot[0] && std::strncmp(slot, text, kWarningLength - 1) == 0)
+                return true;
+        return false;
+    };
+    if (pending())
+        return;
+    if (wxThread::IsMain()) {
+        m_warningQueue.emplace_back(text, strnlen(text, kWarningLength - 1));
+        lock.unlock();
+        ShowQueuedWarnings();
+        return;
     }
 
-    auto showSlot = [this, slot] {
+    int slot = -1;
+    auto freeSlot = [&] {
+        for (int i = 0; i < kWarningSlots; ++i)
+            if (!m_szWarnings[i][0])
+                return slot = i, true;
+        return pending();
+    };
+    // Slots are freed by the window's event loop, not by the user: this waits only while
+    // that loop is held up (at worst by a Stop that waits for this thread, hence the limit).
+    if (!m_warningSlotFreed.wait_for(lock, std::chrono::seconds(1), freeSlot) || slot < 0)
+        return;
+    std::strncpy(m_szWarnings[slot], text, kWarningLength - 1);
+    m_szWarnings[slot][kWarningLength - 1] = '\0';
+    lock.unlock();
+    // Posted events run in order, so the texts keep theirs.
+    CallAfter([this, slot] {
+        {
+            std::lock_guard<std::mutex> guard(m_warningLock);
+            m_warningQueue.emplace_back(m_szWarnings[slot]);
+            m_szWarnings[slot][0] = '\0';
+        }
+        m_warningSlotFreed.notify_all();
+        ShowQueuedWarnings();
+    });
+}
+
+void CTessarinDlg::ShowQueuedWarnings()
+{
+    // One box at a time: texts that come while one is open wait for it to close.
+    if (m_bWarningOpen)
+        return;
+    m_bWarningOpen = true;
+    for (;;) {
         wxString message;
         {
-            std::lock_guard<std::mutex> lock(m_warningLock);
-            message = wxString::FromUTF8(m_szWarnings[slot]);
+            std::lock_guard<std::mutex> guard(m_warningLock);
+            if (m_warningQueue.empty())
+                break;
+            message = wxString::FromUTF8(m_warningQueue.front());
         }
         ShowWarningNow(message);
-        std::lock_guard<std::mutex> lock(m_warningLock);
-        m_szWarnings[slot][0] = '\0';
-    };
-    if (wxThread::IsMain())
-        showSlot();
-    else
-        CallAfter(showSlot);
+        std::lock_guard<std::mutex> guard(m_warningLock);
+        m_warningQueue.pop_front();
+    }
+    m_bWarningOpen = false;
 }
 
 void CTessarinDlg::ShowWarningNow(const wxString& text)

@@ -9,7 +9,9 @@
 #include <wx/timer.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -70,9 +72,9 @@ public:
 
     // ILineReadyNotify, any thread: one WM_LINE_READY event to this window per line.
     void PostLineReady() override;
-    // IWarningSink, any thread: the window thread shows the text at once in a warning
-    // box; another thread hands it over and returns at once. A text already open or on
-    // its way is not queued again.
+    // IWarningSink, any thread: the text is shown in a warning box, one box at a time, in
+    // the order the texts came; another thread hands it over and returns. A text already
+    // open, queued or on its way is not queued again; no other text is dropped.
     void ShowWarning(const char* text) override;
 
     // A modal warning box: exclamation icon, OK button, the program's title as caption.
@@ -179,6 +181,7 @@ private:
     void CheckMouseLeave(const wxPoint& screenPt);
     bool IsOwnWindow(const wxObject* object) const;
     void ShowWarningNow(const wxString& text);
+    void ShowQueuedWarnings();
 
     template <void (CTessarinDlg::*Handler)()>
     void Command(wxCommandEvent&)
@@ -203,12 +206,17 @@ private:
     bool m_bFilterAdded = false;
     int m_nModalResult = 0;
 
-    // Warning texts open in a box or on their way to one. Fixed slots: a text that
-    // finds none free is dropped rather than allocated on the capture thread.
-    static constexpr int kWarningSlots = 8;
+    // Warning texts on their way from other threads: fixed slots, so that the capture
+    // thread never allocates. The window thread empties a slot as soon as its event loop
+    // runs (an open box's loop included) into its own queue, whose front is the open box.
+    // All under m_warningLock.
+    static constexpr int kWarningSlots = 16;
     static constexpr int kWarningLength = 256;
     std::mutex m_warningLock;
+    std::condition_variable m_warningSlotFreed;
     char m_szWarnings[kWarningSlots][kWarningLength] = {};
+    std::deque<std::string> m_warningQueue;
+    bool m_bWarningOpen = false;   // window thread only
 
     // The Node List's entry texts in lower case, kept beside the list so that the test
     // for a new node does not ask the toolkit for every entry at every received line.

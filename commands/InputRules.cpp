@@ -109,8 +109,20 @@ bool ReadNodeAddress(std::string_view text, uint32_t* address)
 
 bool TextToPosition(std::string_view text, uint32_t* value)
 {
-    if (text.empty())
+    // Trailing blanks are no part of the number. A blank or a sign within it, or a
+    // fraction that is not all digits, would be read past and change the value; and
+    // there are no negative positions, "-0.5" included.
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    size_t first = 0;
+    while (first < text.size() && IsBlank(text[first]))
+        ++first;
+    if (first == text.size() || text[first] == '-')
         return false;
+    for (size_t i = first + 1; i < text.size(); ++i) {
+        if (IsBlank(text[i]) || text[i] == '+' || text[i] == '-')
+            return false;
+    }
 
     // ',' and '.' are the same point, so the first of either splits the text.
     const size_t point = text.find_first_of(".,");
@@ -123,8 +135,12 @@ bool TextToPosition(std::string_view text, uint32_t* value)
     }
 
     const std::string_view fractionText = text.substr(point + 1);
-    if (fractionText.size() > 2)
+    if (fractionText.empty() || fractionText.size() > 2)
         return false;
+    for (char c : fractionText) {
+        if (c < '0' || c > '9')
+            return false;
+    }
     int64_t fraction = 0;
     if (!ReadDecimal(fractionText, &fraction))
         return false;

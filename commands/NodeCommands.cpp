@@ -45,13 +45,22 @@ const UnicastCommand kBlindConf = {
      &CTessarinSettings::m_nReportShortAddr, &CTessarinSettings::m_nReportEndpoint,
      &CTessarinSettings::m_nMinRefNodes}};
 
-void SendBroadcast(CDongleLink& link, uint32_t type)
+// The user is told at once of a message that did not leave; the log says it too.
+bool Send(CDongleLink& link, const DongleMessage& msg, CTessarinDlg* owner)
+{
+    if (link.SendDongleMessage(msg) == 1)
+        return true;
+    owner->WarningBox(wxString::Format("Not able to send %s!", DongleMessageName(msg.word[0])));
+    return false;
+}
+
+void SendBroadcast(CDongleLink& link, uint32_t type, CTessarinDlg* owner)
 {
     DongleMessage msg;
     msg.word[0] = type;
     msg.word[1] = BROADCAST_ADDR;
-    // Nothing is remembered of a broadcast, so its result changes nothing here.
-    link.SendDongleMessage(msg);
+    // Nothing is remembered of a broadcast, so its result changes nothing else here.
+    Send(link, msg, owner);
 }
 
 // False when the user cancelled: the command then ends with nothing sent or saved.
@@ -72,7 +81,7 @@ bool RunDialog(CommandDialog dialog, DongleMessage* msg, wxWindow* owner)
 }
 
 void SendUnicast(const UnicastCommand& cmd, CDongleLink& link, int32_t selectedNode, bool showParameters,
-                 wxWindow* owner)
+                 CTessarinDlg* owner)
 {
     // Afresh for every press: the last successful send of this kind gives the defaults.
     // A key that cannot be read leaves every value 0, and the command goes on with them.
@@ -90,7 +99,7 @@ void SendUnicast(const UnicastCommand& cmd, CDongleLink& link, int32_t selectedN
     msg.word[0] = cmd.type;
     // A send that failed leaves the stored values as they were: they describe what the
     // node was last told, and it was told nothing.
-    if (link.SendDongleMessage(msg) != 1)
+    if (!Send(link, msg, owner))
         return;
 
     settings.*cmd.dest = msg.word[1];
@@ -104,12 +113,12 @@ void SendUnicast(const UnicastCommand& cmd, CDongleLink& link, int32_t selectedN
 
 void CTessarinDlg::OnXyRssiReq()
 {
-    SendBroadcast(m_link, MSG_XY_RSSI_REQ);
+    SendBroadcast(m_link, MSG_XY_RSSI_REQ, this);
 }
 
 void CTessarinDlg::OnBlindFindReq()
 {
-    SendBroadcast(m_link, MSG_BLIND_FIND_REQ);
+    SendBroadcast(m_link, MSG_BLIND_FIND_REQ, this);
 }
 
 void CTessarinDlg::OnRefConfReq()

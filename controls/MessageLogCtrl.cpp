@@ -190,6 +190,7 @@ void CMessageLogCtrl::DeleteAllRows()
     // a long capture. The end state is the same: no rows, selection 0, both views home.
     m_rows.Clear();
     m_nTopRow = 0;
+    m_nShownTopRow = -1;
     m_nCurSel = 0;
     m_nVScrollPos = 0;
     m_nMaxExtent = 0;
@@ -357,7 +358,7 @@ void CMessageLogCtrl::OnRowPaintTimer(wxTimerEvent&)
 bool CMessageLogCtrl::IsInRowsRect(const wxPoint& pt) const
 {
     const long long bottom =
-        kHeaderHeight + static_cast<long long>(GetRowCount() - m_nTopRow) * m_nRowHeight - 1;
+        kHeaderHeight + static_cast<long long>(GetRowCount() - ShownTopRow()) * m_nRowHeight - 1;
     return pt.x >= 0 && pt.x < GetClientSize().x && pt.y >= kHeaderHeight && pt.y < bottom;
 }
 
@@ -498,7 +499,7 @@ void CMessageLogCtrl::OnLButtonDown(wxMouseEvent& event)
 void CMessageLogCtrl::OnMouseMove(wxMouseEvent& event)
 {
     if (m_bEnabled && HasCapture())
-        SetCurSel((event.GetY() - kHeaderHeight) / m_nRowHeight + m_nTopRow);
+        SetCurSel((event.GetY() - kHeaderHeight) / m_nRowHeight + ShownTopRow());
     event.Skip();
 }
 
@@ -702,7 +703,8 @@ void CMessageLogCtrl::PaintHeader(wxDC& dc, const wxSize& cs)
 
     dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
     dc.SetTextBackground(face);
-    dc.SetTextForeground(*wxBLACK);
+    // The theme's own pair: a fixed black would vanish on a dark theme's faces.
+    dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT));
     for (const LOGCOLUMN& column : m_columns)
         dc.DrawText(column.title, column.rcHeader.left - m_nHScrollPos + 3, column.rcHeader.top + 1);
 }
@@ -755,6 +757,7 @@ void CMessageLogCtrl::MeasurePage()
 void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs, const wxColour& background)
 {
     const int h = m_nRowHeight;
+    m_nShownTopRow = m_nTopRow;
     const wxColour clrText = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT);
     const wxColour clrHighlight = wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT);
     const long long selected = static_cast<long long>(m_nCurSel) - m_nTopRow;

@@ -143,6 +143,7 @@ private:
     void PaintRows(wxDC& dc, int first, int last, const wxSize& cs, const wxColour& background);
     void MeasureRows(CTextPen& pen, int first, int last);
     void MeasurePage();
+    int ShownTopRow() const { return m_nShownTopRow >= 0 ? m_nShownTopRow : m_nTopRow; }
     // Writes a row's cells one by one and measures what that needs.
     void DrawRow(CTextPen& pen, int row, int top, const wxColour& background);
     int NoteExtent(int x, int width);
@@ -153,6 +154,9 @@ private:
     int m_nRowHeight = 13;
     int m_nCurSel = 0;
     int m_nTopRow = 0;
+    // The top row of the last paint, -1 before any. During a burst the view's state runs
+    // ahead of the screen; the pointer is over what the screen shows.
+    int m_nShownTopRow = -1;
     int m_nRowsPerPage = 42;
     int m_nVScrollPos = 0;
     int m_nMaxExtent = 0;

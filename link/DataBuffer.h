@@ -14,9 +14,11 @@ public:
     virtual ~CDataBuffer();
 
     // 0 when queued, 1 when longer than 255 characters (or null), 2 when the queue is full.
-    int Put(const char* line);
-    // 0 and the oldest line copied into line (256 characters of room), or 3 when empty.
-    int Get(char* line);
+    // bNamesNode false marks a line whose address is no node's (a damaged message).
+    int Put(const char* line, bool bNamesNode = true);
+    // 0 and the oldest line copied into line (256 characters of room), with its mark in
+    // *pNamesNode when asked; or 3 when empty.
+    int Get(char* line, bool* pNamesNode = nullptr);
     // Empties the queue; lines already announced are then missing when asked for.
     void Clear();
     // Lines held.
@@ -24,6 +26,7 @@ public:
 
 private:
     char m_szSlots[SLOT_COUNT][SLOT_SIZE];
+    bool m_bNamesNode[SLOT_COUNT];
     int m_nWriteIndex;
     int m_nReadIndex;
     int m_nCount;

@@ -131,48 +131,40 @@ int CDongleLink::SendDongleMessage(const DongleMessage& msg)
     int length = 0;
     uint16_t command = CMD_DATA_REQUEST;
     uint16_t lineAddr = addr;
-    const char* name = nullptr;
+    const char* const name = DongleMessageName(w[0]);
 
     data[0] = MSG_TAG_FIRST;
     switch (w[0]) {
     case MSG_PING_REQUEST:
         command = CMD_PING_REQUEST;
         lineAddr = DONGLE_ADDR;
-        name = "PING_REQUEST";
         // Unknown from the request on: only the answer it brings may make it known again.
         SetDongleUnknown();
         break;
     case MSG_GET_DEVICE_INFO:
         command = CMD_GET_DEVICE_INFO;
         lineAddr = DONGLE_ADDR;
-        name = "GET_DEVICE_INFO";
         break;
     case MSG_XY_RSSI_REQ:
-        name = "XY_RSSI_REQ";
         length = 1 + m_codec.EncodeXyRssiReq(data + 1, addr);
         break;
     case MSG_BLIND_FIND_REQ:
-        name = "BLIND_FIND_REQ";
         length = 1 + m_codec.EncodeBlindFindReq(data + 1, addr);
         break;
     case MSG_REF_NODE_CONF:
-        name = "REF_NODE_CONF";
         length = 1 + m_codec.EncodeRefNodeConf(data + 1, addr, static_cast<uint16_t>(w[2]),
                                                static_cast<uint16_t>(w[3]));
         break;
     case MSG_BLIND_NODE_CONF:
-        name = "BLIND_NODE_CONF";
         length = 1 + m_codec.EncodeBlindNodeConf(
                          data + 1, addr, static_cast<uint8_t>(w[2]), static_cast<uint8_t>(w[3]),
                          static_cast<uint8_t>(w[4]), static_cast<uint16_t>(w[5]), static_cast<uint16_t>(w[6]),
                          static_cast<uint16_t>(w[7]), static_cast<uint8_t>(w[8]), static_cast<uint8_t>(w[9]));
         break;
     case MSG_REF_NODE_REQ_CONF:
-        name = "REF_NODE_REQ_CONF";
         length = 1 + m_codec.EncodeRefNodeReqConf(data + 1, addr);
         break;
     case MSG_BLIND_NODE_REQ_CONF:
-        name = "BLIND_NODE_REQ_CONF";
         length = 1 + m_codec.EncodeBlindNodeReqConf(data + 1, addr);
         break;
     default:
@@ -189,8 +181,23 @@ int CDongleLink::SendDongleMessage(const DongleMessage& msg)
     FormatLogLine(line, CurrentUtcTimeOfDay(), true, lineAddr, name, hex);
     // Logged before the write, so a send that then fails still shows.
     AddLine(line);
+    if (m_port.SendFrame(frameSize, frame) == frameSize)
+        return 1;
+    // The line above stands for a message that did not leave. The file cannot take it
+    // back, so a line of the log's own form follows that says so.
+    FormatLogLine(line, CurrentUtcTimeOfDay(), true, lineAddr, "SEND_FAILED", hex);
+    AddLine(line);
+    return 0;
+}
 
-    return m_port.SendFrame(frameSize, frame) == frameSize ? 1 : 0;
+const char* DongleMessageName(uint32_t type)
+{
+    static const char* const names[] = {"PING_REQUEST",      "GET_DEVICE_INFO",
+                                        "XY_RSSI_REQ",       nullptr,
+                                        "BLIND_FIND_REQ",    nullptr,
+                                        "REF_NODE_CONF",     "BLIND_NODE_CONF",
+                                        "REF_NODE_REQ_CONF", "BLIND_NODE_REQ_CONF"};
+    return type < sizeof names / sizeof names[0] ? names[type] : nullptr;
 }
 
 void CDongleLink::SetNotifyWindow(ILineReadyNotify* pNotify)
@@ -222,11 +229,11 @@ bool CDongleLink::GetDongleInfo(int* pShortAddr, uint64_t* pIeeeAddr)
     return true;
 }
 
-int CDongleLink::AddLine(const char* line)
+int CDongleLink::AddLine(const char* line, bool bNamesNode)
 {
     if (m_pLogFile && !m_pLogFile->WriteLine(line))
         Warn("Not able to add message to Log File");
-    if (m_dataBuffer.Put(line) != CDataBuffer::DONE)
+    if (m_dataBuffer.Put(line, bNamesNode) != CDataBuffer::DONE)
         return 0;
     ++m_nLineCounter;
     ILineReadyNotify* notify = m_pNotifyWindow.load();
@@ -293,7 +300,9 @@ int CDongleLink::OnDataIndication(const uint8_t* data, int length)
     FormatHexText(header.data, header.nDataCount, hex, static_cast<int>(sizeof hex));
     char line[LOG_LINE_SIZE];
     FormatLogLine(line, CurrentUtcTimeOfDay(), false, header.nAddr, name, hex);
-    AddLine(line);
+    // Too short for the header, its address and kind are guesses: logged, but it must not
+    // give a node an entry whose kind would then stay.
+    AddLine(line, length >= MSG_HEADER_LENGTH);
     return 1;
 }
 

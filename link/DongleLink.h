@@ -48,8 +48,8 @@ public:
     // False while the dongle identity is unknown; otherwise both addresses of one answer.
     bool GetDongleInfo(int* pShortAddr, uint64_t* pIeeeAddr);
     // Writes the line to the log file and queues it; 1 when queued and announced, 0 when
-    // the Data Buffer refused it.
-    int AddLine(const char* line);
+    // the Data Buffer refused it. bNamesNode false: the line's address is no node's.
+    int AddLine(const char* line, bool bNamesNode = true);
 
     // Lines handed to the owner since the engine was made; never reset.
     int GetLineCounter() const { return m_nLineCounter.load(); }

@@ -17,6 +17,10 @@ enum : uint32_t {
 
 constexpr uint16_t BROADCAST_ADDR = 0xFFFF;
 
+// The name a message type is logged under ("REF_NODE_CONF"), or null for a type that is
+// not sent.
+const char* DongleMessageName(uint32_t type);
+
 // Word 0 the message type, word 1 the destination node address, words 2..9 the
 // parameters of the type (only their low 8 or 16 bits go on the wire).
 struct DongleMessage {

@@ -1,6 +1,7 @@
 #include "platform/ComPortNames.h"
 
 #include "platform/ConfigFolder.h"
+#include "platform/SerialLockPosix.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -69,6 +70,11 @@ PortStatus ProbeComPort(const char* comName)
     const std::string path = ComPortDevicePath(comName);
     if (path.empty())
         return PORT_MISSING;
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return errno == EACCES ? PORT_IN_USE : PORT_MISSING;
+    if (IsSerialDeviceHeld(path))
+        return PORT_IN_USE;
 
     // O_NONBLOCK: a modem line must not hold the open; no termios call touches the settings.
     const int fd = OpenRetrying(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -26,8 +26,9 @@ public:
     // begun, or 500 ms in all; the number read, 0 on timeout or failure. Once the device
     // is gone it returns 0 at once: a caller must not loop on it.
     int Read(uint8_t* buffer, int count);
-    // Allows 60 ms per byte plus 2000 ms; the number written, fewer than count on
-    // timeout or failure.
+    // Allows 60 ms per byte plus 2000 ms for the bytes to leave the port (not merely to
+    // reach the driver); the number sent, fewer than count on timeout or failure, when
+    // what did not leave is dropped.
     int Write(const uint8_t* buffer, int count);
 
     // True once the device has hung up or gone away (unplugged) since Open.

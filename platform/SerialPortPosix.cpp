@@ -1,5 +1,6 @@
 #include "platform/SerialPort.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "platform/ComPortNames.h"
+#include "platform/SerialLockPosix.h"
 
 namespace {
 
@@ -67,6 +69,27 @@ int MillisecondsUntil(Clock::time_point deadline)
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
+// The driver takes bytes long before they leave (behind a low CTS, for one), and a
+// frame that never leaves must not count as sent. Waits until the output queue is empty
+// or the deadline has passed; then drops what is still queued, so that no stale frame
+// goes out later, and returns how many bytes that was. A driver that cannot tell its
+// queue (ioctl fails) is taken at its word: 0.
+int AwaitOutputSent(int fd, Clock::time_point deadline)
+{
+    for (;;) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+            return 0;
+        const int wait = MillisecondsUntil(deadline);
+        if (wait == 0) {
+            (void)tcflush(fd, TCOFLUSH);   // failing it changes nothing: the write failed
+            return queued;
+        }
+        // A byte takes about a quarter of a millisecond at 38400 baud.
+        usleep(static_cast<useconds_t>(std::min(wait, 2 + queued / 4)) * 1000u);
+    }
+}
+
 // A hung-up or unplugged device fails every call from now on.
 bool IsGoneError(int error)
 {
@@ -77,6 +100,7 @@ bool IsGoneError(int error)
 
 struct CSerialPort::Impl {
     int fd = -1;
+    std::string strDevice;   // for the lock file
     std::atomic<bool> gone{false};
 };
 
@@ -96,7 +120,7 @@ bool CSerialPort::Open(const char* comName, int baudRate)
     if (!SpeedFor(baudRate, speed))
         return false;
     const std::string path = ComPortDevicePath(comName);
-    if (path.empty())
+    if (path.empty() || IsSerialDeviceHeld(path))
         return false;
 
     // O_NONBLOCK: the open must not wait for a modem line, and reads and writes wait in
@@ -146,8 +170,13 @@ bool CSerialPort::Open(const char* comName, int baudRate)
     bits = TIOCM_DTR;
     (void)ioctl(fd, TIOCMBIC, &bits);
 
+    if (!LockSerialDevice(path)) {   // another program took it meanwhile
+        close(fd);
+        return false;
+    }
     m_pImpl->gone = false;
     m_pImpl->fd = fd;
+    m_pImpl->strDevice = path;
     return true;
 }
 
@@ -164,6 +193,7 @@ bool CSerialPort::Close()
     // The descriptor is released whatever close() reports; retrying could close another.
     (void)close(m_pImpl->fd);
     m_pImpl->fd = -1;
+    UnlockSerialDevice(m_pImpl->strDevice);
     return true;
 }
 
@@ -262,5 +292,7 @@ int CSerialPort::Write(const uint8_t* buffer, int count)
             break;
         }
     }
-    return written;
+    if (written < count)
+        return written;
+    return written - AwaitOutputSent(fd, deadline);
 }

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -55,8 +55,9 @@ void CatchStopSignals()
 }
 
 // Everything the main thread waits for, under one lock: line announcements from the
-// capture thread (counted, so a burst of lines costs one wake-up) and command lines
-// from the input reader.
+// capture thread (counted, so a burst of lines costs one wake-up) and one command line at
+// a time from the input reader, which waits until its line is taken: input is read only
+// as fast as commands are carried out, however fast it comes.
 class CEvents : public ILineReadyNotify {
 public:
     void PostLineReady() override
@@ -66,11 +67,18 @@ public:
             m_wake.notify_one();
     }
 
-    void PostCommand(std::string line)
+    // The reader's side: hands line over and waits until it is taken; false once the
+    // tool has closed this, when nothing more is taken.
+    bool PostCommand(std::string& line)
     {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_commands.push_back(std::move(line));
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_taken.wait(guard, [this] { return !m_bCommand || m_bClosed; });
+        if (m_bClosed)
+            return false;
+        m_command.swap(line);
+        m_bCommand = true;
         m_wake.notify_one();
+        return true;
     }
 
     void PostEndOfInput()
@@ -80,18 +88,24 @@ public:
         m_wake.notify_one();
     }
 
-    // Waits until something has come or the time is up; hands over what has come.
-    void Wait(Clock::time_point until, int& linesReady, std::deque<std::string>& commands, bool& endOfInput)
+    // Waits until something has come or the time is up; hands over the lines announced,
+    // the command waiting (if any) and whether the input has ended.
+    void Wait(Clock::time_point until, int& linesReady, std::string& command, bool& hasCommand,
+              bool& endOfInput)
     {
         std::unique_lock<std::mutex> guard(m_lock);
-        m_wake.wait_until(guard, until,
-                          [this] { return m_nLinesReady > 0 || !m_commands.empty() || m_bEndOfInput; });
+        m_wake.wait_until(guard, until, [this] { return m_nLinesReady > 0 || m_bCommand || m_bEndOfInput; });
         linesReady = m_nLinesReady;
         m_nLinesReady = 0;
-        commands.swap(m_commands);
-        m_commands.clear();
-        endOfInput = m_bEndOfInput;
-        m_bEndOfInput = false;
+        hasCommand = m_bCommand;
+        if (m_bCommand) {
+            command.swap(m_command);
+            m_bCommand = false;
+            m_taken.notify_one();
+        }
+        endOfInput = m_bEndOfInput && !hasCommand;
+        if (endOfInput)
+            m_bEndOfInput = false;
     }
 
     int TakeLinesReady()
@@ -102,12 +116,23 @@ public:
         return count;
     }
 
+    // No more commands are taken: a reader waiting to hand one over returns.
+    void Close()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_bClosed = true;
+        m_taken.notify_all();
+    }
+
 private:
     std::mutex m_lock;
     std::condition_variable m_wake;
+    std::condition_variable m_taken;
     int m_nLinesReady = 0;
-    std::deque<std::string> m_commands;
+    std::string m_command;
+    bool m_bCommand = false;
     bool m_bEndOfInput = false;
+    bool m_bClosed = false;
 };
 
 class CStderrWarnings : public IWarningSink {
@@ -121,12 +146,14 @@ public:
 };
 
 // Reads standard input line by line on a thread of its own. A read that blocks cannot be
-// interrupted portably, so the thread is never joined: the program ends with _Exit.
-void ReadInput(CEvents* events)
+// interrupted portably, so the thread may still sit in one when the program ends (with
+// _Exit): it shares the ownership of what it uses, and never touches the tool.
+void ReadInput(std::shared_ptr<CEvents> events)
 {
     char chunk[1024];
     std::string line;
-    while (std::fgets(chunk, sizeof chunk, stdin)) {
+    bool open = true;
+    while (open && std::fgets(chunk, sizeof chunk, stdin)) {
         line += chunk;
         if (line.back() != '\n') {
             if (line.size() > 64 * 1024) {
@@ -138,12 +165,13 @@ void ReadInput(CEvents* events)
         line.pop_back();
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        events->PostCommand(line);
+        open = events->PostCommand(line);
         line.clear();
     }
-    if (!line.empty())
-        events->PostCommand(line);   // a last line without its line end
-    events->PostEndOfInput();
+    if (open && !line.empty())
+        open = events->PostCommand(line);   // a last line without its line end
+    if (open)
+        events->PostEndOfInput();
 }
 
 void PrintUsage(FILE* out)
@@ -221,17 +249,18 @@ public:
     int Run()
     {
         m_link.SetWarningSink(&m_warnings);
-        m_link.SetNotifyWindow(&m_events);
+        m_link.SetNotifyWindow(m_pEvents.get());
         m_link.GetDataBuffer(&m_pDataBuffer);
 
         if (!m_link.StartCapture(m_options.strPort.c_str(), m_options.strLogFile.c_str(),
                                  m_options.bAppend ? 1 : 0))
             return 1;
         Send(DongleMessage());   // the PING that every start sends
-        std::thread(ReadInput, &m_events).detach();
+        std::thread(ReadInput, m_pEvents).detach();
         Loop();
+        m_pEvents->Close();
         m_link.StopCapture();
-        TakeLines(m_events.TakeLinesReady());
+        TakeLines(m_pEvents->TakeLinesReady());
         m_link.SetNotifyWindow(nullptr);
         return 0;
     }
@@ -243,7 +272,8 @@ private:
         if (m_options.dSeconds > 0)
             deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                           std::chrono::duration<double>(m_options.dSeconds));
-        std::deque<std::string> commands;
+        std::string command;
+        // The limit, a signal and a lost port are looked at between any two commands.
         while (!m_bQuit && !g_bStopSignal) {
             const Clock::time_point now = Clock::now();
             if (now >= deadline)
@@ -257,13 +287,13 @@ private:
             // Wakes now and then for what cannot wake it: a signal, a device gone.
             const Clock::time_point until = std::min(deadline, now + std::chrono::milliseconds(200));
             int linesReady = 0;
+            bool hasCommand = false;
             bool endOfInput = false;
-            m_events.Wait(until, linesReady, commands, endOfInput);
+            m_pEvents->Wait(until, linesReady, command, hasCommand, endOfInput);
+            // The lines first, so that standard output keeps up with the log file.
             TakeLines(linesReady);
-            for (const std::string& line : commands)
-                if (!m_bQuit)
-                    Command(line);
-            commands.clear();
+            if (hasCommand)
+                Command(command);
             if (endOfInput) {
                 // A moment for the answers to the last commands.
                 deadline = std::min(deadline, Clock::now() + std::chrono::seconds(1));
@@ -301,6 +331,10 @@ private:
             std::fprintf(stderr, "%s: %s\n", PROGRAM, PING_FAILED);
         else
             std::fprintf(stderr, "%s: the message was not sent\n", PROGRAM);
+        // Most often the port has gone: the capture thread tells within a moment, and no
+        // more commands are then tried on it.
+        for (int wait = 0; wait < 20 && !m_link.IsDeviceGone(); ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 
     // Exactly one line per announcement, as the window takes them.
@@ -335,7 +369,8 @@ private:
     }
 
     Options m_options;
-    CEvents m_events;   // before the engine: it must outlive every capture
+    // Before the engine, which it must outlive; shared with the input reader.
+    std::shared_ptr<CEvents> m_pEvents = std::make_shared<CEvents>();
     CStderrWarnings m_warnings;
     CDongleLink m_link;
     CDataBuffer* m_pDataBuffer = nullptr;

@@ -4,6 +4,10 @@
 #include "controls/MessageLogCtrl.h"
 
 #include <wx/frame.h>
+#include <wx/settings.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -208,6 +212,35 @@ TEST_F(MessageLog, ScrollWheelAndMouseFollowTheirRules)
               Ints({1, 1, 0}));
     m_log->Disable();
     EXPECT_TRUE(Mouse(wxEVT_LEFT_DCLICK, 17));
+
+    // During a burst the view runs ahead of the screen: a click picks the row shown.
+    m_log->Enable();
+    Append(kPage);
+    PumpFor(400);   // the burst's repaint has shown it
+    const int shown = m_log->GetTopRow();
+    Append(3);
+    Mouse(wxEVT_LEFT_DOWN, 17);
+    Mouse(wxEVT_LEFT_UP, 17);
+    EXPECT_EQ(m_log->GetCurSel(), shown);
+}
+
+// The header's titles take the theme's button text colour, which a dark theme makes
+// light: no pixel of a title is a fixed black.
+TEST_F(MessageLog, HeaderTitlesTakeTheThemesTextColour)
+{
+    ASSERT_NE(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT), *wxBLACK) << "this theme cannot tell";
+    m_log->Refresh();
+    PumpFor(150);
+    Display* display = XOpenDisplay(nullptr);
+    const wxPoint at = m_log->ClientToScreen(wxPoint(3, 1));
+    XImage* image = XGetImage(display, DefaultRootWindow(display), at.x, at.y, 30, 13, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    int black = 0;
+    for (int i = 0; i < 30 * 13; ++i)
+        black += (XGetPixel(image, i % 30, i / 30) & 0xFFFFFF) == 0;
+    XDestroyImage(image);
+    XCloseDisplay(display);
+    EXPECT_EQ(black, 0);
 }
 
 }   // namespace

@@ -15,13 +15,6 @@
 
 namespace {
 
-Bytes Frame(uint16_t command, const Bytes& data)
-{
-    Bytes out(data.size() + FRAME_OVERHEAD);
-    out.resize(size_t(BuildFrame(command, data.data(), int(data.size()), out.data())));
-    return out;
-}
-
 Bytes operator+(Bytes a, const Bytes& b)
 {
     a.insert(a.end(), b.begin(), b.end());

@@ -6,6 +6,7 @@
 #include <wx/choice.h>
 #include <wx/statbox.h>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -66,6 +67,8 @@ TEST(LiveNodeList, ListsEachReceivedNodeOnceWithItsFirstKindAndWarnsOnceAtATime)
     std::sort(expected.begin(), expected.end());
     for (const std::string& line : lines)
         ASSERT_EQ(dlg->m_link.AddLine(line.c_str()), 1);
+    // A damaged node message names no node: its guessed kind would stay.
+    ASSERT_EQ(dlg->m_link.AddLine(LogLineAt(false, 0x0777, "0x0000").c_str(), false), 1);
     EXPECT_TRUE(PumpUntil([&] { return Nodes(*dlg) == expected; })) << Nodes(*dlg).size();
 
     PickNode(*dlg, "0x0301");
@@ -78,19 +81,33 @@ TEST(LiveNodeList, ListsEachReceivedNodeOnceWithItsFirstKindAndWarnsOnceAtATime)
     wxTEST_DIALOG(PumpFor(300), LeftOpen());
     EXPECT_EQ(dlg->m_messageLog.GetRowCount() + dlg->m_nodeList->GetCount() + dlg->m_nSelectedNode, 0u);
     EXPECT_TRUE(
-        PumpUntil([&] { return Status(0) == wxString::Format("Message count: %zu", lines.size() + 3); }));
+        PumpUntil([&] { return Status(0) == wxString::Format("Message count: %zu", lines.size() + 4); }));
     dlg->m_link.AddLine(lines[0].c_str());
     EXPECT_TRUE(PumpUntil([&] { return Nodes(*dlg) == Texts{"0x1234 REF   @1234"}; }));
 
-    // From the capture thread a text open or on its way is not queued again.
+    // From the capture thread a text open or on its way is not queued again, and no other
+    // text is lost, however many come while the window's event loop runs.
     const wxString title = CTessarinDlg::AppTitle();
+    GTestModalHook boxes(__FILE__, __LINE__, "");
+    std::vector<ExpectMessageBox> shown{ExpectMessageBox(title, "same", dlg.get())};
+    for (int i = 0; i < 30; ++i)
+        shown.emplace_back(title, std::to_string(i), dlg.get());
+    for (const ExpectMessageBox& box : shown)
+        boxes.AddExpectation(box);
     std::thread([&] {
         for (int i = 0; i < 20; ++i)
             dlg->ShowWarning("same");
-        dlg->ShowWarning("other");
     }).join();
-    wxTEST_DIALOG(PumpFor(300), ExpectMessageBox(title, "same", dlg.get()),
-                  ExpectMessageBox(title, "other", dlg.get()));
+    std::atomic<bool> done{false};
+    std::thread more([&] {
+        for (int i = 0; i < 30; ++i)
+            dlg->ShowWarning(std::to_string(i).c_str());
+        done = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
+    more.join();
+    PumpFor(300);
+    boxes.CheckUnmetExpectations();
 }
 
 TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)

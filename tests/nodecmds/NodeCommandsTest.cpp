@@ -170,10 +170,11 @@ TEST_F(NodeCommands, EachMessageSendsItsFrameToThePickedOrStoredNodeAndKeepsWhat
         "nIndex=0x19 mode=0x1 collectTime=0x14 cycleTime=0x32 reportShortAddr=0x1A2B reportEndpoint=0x7 "
         "minRefNodes=0x3 appendToLogFile=0x0 strLogFile=Tessarin.log ";
     EXPECT_EQ(stored(), sent);
-    // Unplugged, the frame cannot be written: nothing is kept.
+    // Unplugged, the frame cannot be written: the user is told at once, nothing is kept.
     m_sim.Kill();
     ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_link.IsDeviceGone(); }));
-    wxTEST_DIALOG(Press(m_dlg->m_refConf), Answer(PARAMS, "1014=3", "1015=10.50"));
+    wxTEST_DIALOG(Press(m_dlg->m_refConf), Answer(PARAMS, "1014=3", "1015=10.50"),
+                  ExpectMessageBox(CTessarinDlg::AppTitle(), "Not able to send REF_NODE_CONF!", m_dlg.get()));
     EXPECT_EQ(stored(), sent);
 }
 

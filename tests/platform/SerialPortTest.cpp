@@ -10,11 +10,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <pwd.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "tests/support/PosixPeers.h"
@@ -88,6 +91,29 @@ TEST(PlatformSerialPort, OpenReadWriteCloseAndTheProbe)
     EXPECT_EQ(ProbeComPort("COM23"), PORT_IN_USE);
     close(other);
     EXPECT_EQ(ProbeComPort("COM23"), PORT_AVAILABLE);
+
+    // Another program that holds the device without any lock, then the lock files of a
+    // live process and of one long gone (removed as stale).
+    const pid_t holder = fork();
+    if (holder == 0) {
+        closefrom(0);   // not the pty's far end: that would be the dongle itself
+        if (open(slave.c_str(), O_RDWR | O_NOCTTY) >= 0)
+            pause();
+        _exit(1);
+    }
+    EXPECT_TRUE(WaitUntil([] { return ProbeComPort("COM23") == PORT_IN_USE; }));
+    EXPECT_FALSE(port.Open("COM23", 38400));
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    const std::string lockFile = PrivateRoot() + "/lock/LCK.." + slave.substr(5).replace(3, 1, "_");
+    for (const pid_t pid : {1, holder}) {
+        WriteText(lockFile, std::string(10 - std::to_string(pid).size(), ' ') + std::to_string(pid) + "\n");
+        EXPECT_EQ(ProbeComPort("COM23"), pid == 1 ? PORT_IN_USE : PORT_AVAILABLE) << pid;
+    }
+    ASSERT_TRUE(port.Open("COM23", 38400));
+    EXPECT_EQ(std::stol(ReadFile(lockFile)), getpid()) << "our own lock while open";
+    port.Close();
+    EXPECT_FALSE(std::filesystem::exists(lockFile));
 
     mkdir((DeviceFolder() + "/ttyUSB2").c_str(), 0755);
     EXPECT_EQ(ProbeComPort("COM7"), PORT_FAILED);

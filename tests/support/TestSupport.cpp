@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "link/Frame.h"
 #include "link/LogLine.h"
 #include "tests/support/TestStore.h"
 
@@ -131,6 +132,13 @@ long long MsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
         .count();
+}
+
+Bytes Frame(uint16_t command, const Bytes& data)
+{
+    Bytes out(data.size() + FRAME_OVERHEAD);
+    out.resize(size_t(BuildFrame(command, data.data(), int(data.size()), out.data())));
+    return out;
 }
 
 std::string LogLineAt(bool sent, uint16_t addr, const char* name, const char* hex)

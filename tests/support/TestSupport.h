@@ -51,6 +51,9 @@ bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::seconds(10));
 long long MsSince(std::chrono::steady_clock::time_point start);
 
+// A whole frame with the command and data, as the dongle sends it.
+Bytes Frame(uint16_t command, const Bytes& data);
+
 // A log line as the engine forms it, at 12:34:56:789.
 std::string LogLineAt(bool sent, uint16_t addr, const char* name, const char* hex = "01 02 ");
 // The lines less their time stamps.
