@@ -224,23 +224,34 @@ TEST_F(MessageLog, ScrollWheelAndMouseFollowTheirRules)
     EXPECT_EQ(m_log->GetCurSel(), shown);
 }
 
-// The header's titles take the theme's button text colour, which a dark theme makes
-// light: no pixel of a title is a fixed black.
-TEST_F(MessageLog, HeaderTitlesTakeTheThemesTextColour)
+// Colours come from the theme's roles, as the screen shows them: the header's titles in
+// the button text colour (a fixed black would vanish on a dark theme), the selected row
+// highlighted, a disabled control's rows on the button face.
+TEST_F(MessageLog, ColoursFollowTheThemesRoles)
 {
     ASSERT_NE(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT), *wxBLACK) << "this theme cannot tell";
-    m_log->Refresh();
-    PumpFor(150);
     Display* display = XOpenDisplay(nullptr);
-    const wxPoint at = m_log->ClientToScreen(wxPoint(3, 1));
-    XImage* image = XGetImage(display, DefaultRootWindow(display), at.x, at.y, 30, 13, AllPlanes, ZPixmap);
-    ASSERT_NE(image, nullptr);
-    int black = 0;
-    for (int i = 0; i < 30 * 13; ++i)
-        black += (XGetPixel(image, i % 30, i / 30) & 0xFFFFFF) == 0;
-    XDestroyImage(image);
+    const auto count = [&](int x, int y, int w, int h, const wxColour& colour) {
+        m_log->Refresh();
+        PumpFor(150);
+        const wxPoint at = m_log->ClientToScreen(wxPoint(x, y));
+        XImage* image = XGetImage(display, DefaultRootWindow(display), at.x, at.y, w, h, AllPlanes, ZPixmap);
+        int n = 0;
+        for (int i = 0; image && i < w * h; ++i) {
+            const unsigned long p = XGetPixel(image, i % w, i / w);
+            n += wxColour(p >> 16, p >> 8 & 255, p & 255) == colour;
+        }
+        XDestroyImage(image);
+        return n;
+    };
+    EXPECT_EQ(count(3, 1, 30, 13, *wxBLACK), 0);
+    Append(3);
+    m_log->SetCurSel(1);
+    const int x = m_log->GetClientSize().x - 6, h = H() - 2;   // beside any text of a row
+    EXPECT_EQ(count(x, 17 + H(), 4, h, wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT)), 4 * h);
+    m_log->Disable();
+    EXPECT_EQ(count(x, 17, 4, h, wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE)), 4 * h);
     XCloseDisplay(display);
-    EXPECT_EQ(black, 0);
 }
 
 }   // namespace

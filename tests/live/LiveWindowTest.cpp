@@ -6,7 +6,7 @@
 #include <wx/choice.h>
 #include <wx/statbox.h>
 
-#include <atomic>
+#include <future>
 #include <thread>
 
 namespace {
@@ -89,23 +89,19 @@ TEST(LiveNodeList, ListsEachReceivedNodeOnceWithItsFirstKindAndWarnsOnceAtATime)
     // text is lost, however many come while the window's event loop runs.
     const wxString title = CTessarinDlg::AppTitle();
     GTestModalHook boxes(__FILE__, __LINE__, "");
-    std::vector<ExpectMessageBox> shown{ExpectMessageBox(title, "same", dlg.get())};
-    for (int i = 0; i < 30; ++i)
-        shown.emplace_back(title, std::to_string(i), dlg.get());
-    for (const ExpectMessageBox& box : shown)
-        boxes.AddExpectation(box);
+    std::vector<ExpectMessageBox> shown;
+    shown.reserve(31);   // the hook keeps their addresses
+    for (int i = -1; i < 30; ++i)
+        boxes.AddExpectation(shown.emplace_back(title, i < 0 ? "same" : std::to_string(i), dlg.get()));
     std::thread([&] {
         for (int i = 0; i < 20; ++i)
             dlg->ShowWarning("same");
     }).join();
-    std::atomic<bool> done{false};
-    std::thread more([&] {
+    auto more = std::async(std::launch::async, [&] {
         for (int i = 0; i < 30; ++i)
             dlg->ShowWarning(std::to_string(i).c_str());
-        done = true;
     });
-    EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
-    more.join();
+    PumpUntil([&] { return more.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     PumpFor(300);
     boxes.CheckUnmetExpectations();
 }

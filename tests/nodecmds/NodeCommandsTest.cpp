@@ -94,12 +94,6 @@ struct NodeCommands : testing::Test {
         Press(&m_dlg->m_toolBar, ID_START_CAPTURE);
         return PumpUntil([&] { return m_dlg->m_link.GetDongleInfo(nullptr, nullptr); }, 5000);
     }
-    void Tick(bool on)
-    {
-        m_dlg->m_showParameters->SetValue(on);
-        wxCommandEvent click(wxEVT_CHECKBOX, IDC_SHOW_PARAMETERS);
-        m_dlg->m_showParameters->ProcessWindowEvent(click);
-    }
 
     CTestStore m_store;
     CScratchFolder m_folder{"nodecmds"};
@@ -148,7 +142,9 @@ TEST_F(NodeCommands, EachMessageSendsItsFrameToThePickedOrStoredNodeAndKeepsWhat
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         c.pick ? PickNode(*m_dlg, c.pick) : void();
-        Tick(&c - cases >= 2);
+        m_dlg->m_showParameters->SetValue(&c - cases >= 2);   // ticked as a user does
+        wxCommandEvent tick(wxEVT_CHECKBOX, IDC_SHOW_PARAMETERS);
+        m_dlg->m_showParameters->ProcessWindowEvent(tick);
         const size_t count = ReadLines(m_record).size();
         const ExpectMessageBox box(c.caption ? c.caption : "", c.refusal ? c.refusal : "");
         wxTEST_DIALOG(Press(c.button), Answer(c.dialog, c.edits, c.offered),
