@@ -15,62 +15,68 @@
 
 #include "platform/Text.h"
 
-wxBEGIN_EVENT_TABLE(CMessageLogCtrl, wxWindow) EVT_PAINT(CMessageLogCtrl::OnPaint)
-    EVT_SIZE(CMessageLogCtrl::OnSize) EVT_SET_FOCUS(CMessageLogCtrl::OnSetFocus)
-        EVT_KILL_FOCUS(CMessageLogCtrl::OnKillFocus) EVT_LEFT_DOWN(CMessageLogCtrl::OnLButtonDown)
-            EVT_RIGHT_DOWN(CMessageLogCtrl::OnLButtonDown) EVT_LEFT_UP(CMessageLogCtrl::OnLButtonUp)
-                EVT_RIGHT_UP(CMessageLogCtrl::OnLButtonUp) EVT_MOTION(CMessageLogCtrl::OnMouseMove)
-                    EVT_LEFT_DCLICK(CMessageLogCtrl::OnDoubleClick)
-                        EVT_RIGHT_DCLICK(CMessageLogCtrl::OnDoubleClick)
-                            EVT_MOUSEWHEEL(CMessageLogCtrl::OnMouseWheel)
-                                EVT_MOUSE_CAPTURE_LOST(CMessageLogCtrl::OnCaptureLost)
-                                    EVT_KEY_DOWN(CMessageLogCtrl::OnKeyDown)
-                                        EVT_SCROLLWIN(CMessageLogCtrl::OnScroll)
-                                            EVT_TIMER(wxID_ANY, CMessageLogCtrl::OnRowPaintTimer)
-                                                wxEND_EVENT_TABLE()
+// clang-format off
+wxBEGIN_EVENT_TABLE(CMessageLogCtrl, wxWindow)
+    EVT_PAINT(CMessageLogCtrl::OnPaint)
+    EVT_SIZE(CMessageLogCtrl::OnSize)
+    EVT_SET_FOCUS(CMessageLogCtrl::OnSetFocus)
+    EVT_KILL_FOCUS(CMessageLogCtrl::OnKillFocus)
+    EVT_LEFT_DOWN(CMessageLogCtrl::OnLButtonDown)
+    EVT_RIGHT_DOWN(CMessageLogCtrl::OnLButtonDown)
+    EVT_LEFT_UP(CMessageLogCtrl::OnLButtonUp)
+    EVT_RIGHT_UP(CMessageLogCtrl::OnLButtonUp)
+    EVT_MOTION(CMessageLogCtrl::OnMouseMove)
+    EVT_LEFT_DCLICK(CMessageLogCtrl::OnDoubleClick)
+    EVT_RIGHT_DCLICK(CMessageLogCtrl::OnDoubleClick)
+    EVT_MOUSEWHEEL(CMessageLogCtrl::OnMouseWheel)
+    EVT_MOUSE_CAPTURE_LOST(CMessageLogCtrl::OnCaptureLost)
+    EVT_KEY_DOWN(CMessageLogCtrl::OnKeyDown)
+    EVT_SCROLLWIN(CMessageLogCtrl::OnScroll)
+    EVT_TIMER(wxID_ANY, CMessageLogCtrl::OnRowPaintTimer)
+wxEND_EVENT_TABLE()
+// clang-format on
 
-                                                    namespace
+namespace {
+const int kHeaderHeight = CMessageLogCtrl::kHeaderHeight;
+
+// Appends the UTF-8 form of text to out, up to its first NUL. Lone surrogates become
+// U+FFFD, so what is stored always converts back.
+void AppendAsUtf8(const wxString& text, std::string& out)
 {
-    const int kHeaderHeight = CMessageLogCtrl::kHeaderHeight;
-
-    // Appends the UTF-8 form of text to out, up to its first NUL. Lone surrogates become
-    // U+FFFD, so what is stored always converts back.
-    void AppendAsUtf8(const wxString& text, std::string& out)
-    {
-        unsigned pendingHigh = 0;
-        // Where wchar_t is 16 bits the string iterates UTF-16 units, so pairs are joined here.
-        for (wxString::const_iterator it = text.begin(); it != text.end(); ++it) {
-            unsigned cp = static_cast<unsigned>((*it).GetValue());
-            if (cp == 0)
-                break;
-            if (pendingHigh) {
-                if (cp >= 0xDC00 && cp <= 0xDFFF) {
-                    AppendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
-                    pendingHigh = 0;
-                    continue;
-                }
-                AppendUtf8(out, 0xFFFD);
+    unsigned pendingHigh = 0;
+    // Where wchar_t is 16 bits the string iterates UTF-16 units, so pairs are joined here.
+    for (wxString::const_iterator it = text.begin(); it != text.end(); ++it) {
+        unsigned cp = static_cast<unsigned>((*it).GetValue());
+        if (cp == 0)
+            break;
+        if (pendingHigh) {
+            if (cp >= 0xDC00 && cp <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00));
                 pendingHigh = 0;
+                continue;
             }
-            if (cp >= 0xD800 && cp <= 0xDBFF)
-                pendingHigh = cp;
-            else if ((cp >= 0xDC00 && cp <= 0xDFFF) || cp > 0x10FFFF)
-                AppendUtf8(out, 0xFFFD);
-            else
-                AppendUtf8(out, cp);
-        }
-        if (pendingHigh)
             AppendUtf8(out, 0xFFFD);
+            pendingHigh = 0;
+        }
+        if (cp >= 0xD800 && cp <= 0xDBFF)
+            pendingHigh = cp;
+        else if ((cp >= 0xDC00 && cp <= 0xDFFF) || cp > 0x10FFFF)
+            AppendUtf8(out, 0xFFFD);
+        else
+            AppendUtf8(out, cp);
     }
+    if (pendingHigh)
+        AppendUtf8(out, 0xFFFD);
+}
 
-    // Text handed in as bytes need not be UTF-8; Latin-1 shows every byte as something.
-    wxString FromBytes(const char* p, size_t n)
-    {
-        wxString s = wxString::FromUTF8(p, n);
-        if (s.empty() && n)
-            s = wxString(p, wxConvISO8859_1, n);
-        return s;
-    }
+// Text handed in as bytes need not be UTF-8; Latin-1 shows every byte as something.
+wxString FromBytes(const char* p, size_t n)
+{
+    wxString s = wxString::FromUTF8(p, n);
+    if (s.empty() && n)
+        s = wxString(p, wxConvISO8859_1, n);
+    return s;
+}
 }   // namespace
 
 CMessageLogCtrl::CMessageLogCtrl()
