@@ -23,110 +23,103 @@
 #include "app/settings/TessarinSettings.h"
 #include "res/Resources.h"
 
-wxBEGIN_EVENT_TABLE(CTessarinDlg, wxFrame) EVT_SIZE(CTessarinDlg::OnSizeEvent)
-    EVT_PAINT(CTessarinDlg::OnPaint) EVT_CLOSE(CTessarinDlg::OnClose) EVT_CHAR_HOOK(CTessarinDlg::OnCharHook)
-        EVT_TIMER(ID_STATUS_TIMER, CTessarinDlg::OnTimerEvent) EVT_THREAD(
-            WM_LINE_READY, CTessarinDlg::OnLineReadyEvent) EVT_MENU(IDM_ABOUTBOX, CTessarinDlg::OnAboutBox)
-            EVT_TOOL(ID_CLEAR_LOG, CTessarinDlg::Command<&CTessarinDlg::OnClearLog>)
-                EVT_TOOL(ID_START_CAPTURE, CTessarinDlg::Command<&CTessarinDlg::OnStartCapture>) EVT_TOOL(
-                    ID_STOP_CAPTURE, CTessarinDlg::Command<&CTessarinDlg::OnStopCapture>)
-                    EVT_TOOL(ID_PING, CTessarinDlg::Command<&CTessarinDlg::OnPing>) EVT_TOOL(
-                        ID_REFRESH_COM_PORTS, CTessarinDlg::Command<&CTessarinDlg::OnRefreshComPorts>)
-                        EVT_BUTTON(IDC_BLIND_FIND_REQ, CTessarinDlg::Command<&CTessarinDlg::OnBlindFindReq>)
-                            EVT_BUTTON(IDC_XY_RSSI_REQ, CTessarinDlg::Command<&CTessarinDlg::OnXyRssiReq>)
-                                EVT_CHECKBOX(IDC_SHOW_PARAMETERS,
-                                             CTessarinDlg::Command<&CTessarinDlg::OnShowParameters>)
-                                    EVT_BUTTON(IDC_REF_CONF_REQ,
-                                               CTessarinDlg::Command<&CTessarinDlg::OnRefConfReq>)
-                                        EVT_BUTTON(IDC_REF_CONF,
-                                                   CTessarinDlg::Command<&CTessarinDlg::OnRefConf>)
-                                            EVT_BUTTON(IDC_BLIND_CONF_REQ,
-                                                       CTessarinDlg::Command<&CTessarinDlg::OnBlindConfReq>)
-                                                EVT_BUTTON(IDC_BLIND_CONF,
-                                                           CTessarinDlg::Command<&CTessarinDlg::OnBlindConf>)
-                                                    EVT_MENU(MenuItemId(ID_LOG_FILE),
-                                                             CTessarinDlg::Command<&CTessarinDlg::OnLogFile>)
-                                                        EVT_MENU(MenuItemId(ID_APPEND_TO_LOG_FILE),
-                                                                 CTessarinDlg::Command<
-                                                                     &CTessarinDlg::OnAppendToLogFile>)
+// clang-format off
+wxBEGIN_EVENT_TABLE(CTessarinDlg, wxFrame)
+    EVT_SIZE(CTessarinDlg::OnSizeEvent)
+    EVT_PAINT(CTessarinDlg::OnPaint)
+    EVT_CLOSE(CTessarinDlg::OnClose)
+    EVT_CHAR_HOOK(CTessarinDlg::OnCharHook)
+    EVT_ACTIVATE(CTessarinDlg::OnActivate)
+    EVT_TIMER(ID_STATUS_TIMER, CTessarinDlg::OnTimerEvent)
+    EVT_THREAD(WM_LINE_READY, CTessarinDlg::OnLineReadyEvent)
+    EVT_MENU(IDM_ABOUTBOX, CTessarinDlg::OnAboutBox)
+    EVT_MENU(MenuItemId(ID_LOG_FILE), CTessarinDlg::Command<&CTessarinDlg::OnLogFile>)
+    EVT_MENU(MenuItemId(ID_APPEND_TO_LOG_FILE), CTessarinDlg::Command<&CTessarinDlg::OnAppendToLogFile>)
+    EVT_TOOL(ID_CLEAR_LOG, CTessarinDlg::Command<&CTessarinDlg::OnClearLog>)
+    EVT_TOOL(ID_START_CAPTURE, CTessarinDlg::Command<&CTessarinDlg::OnStartCapture>)
+    EVT_TOOL(ID_STOP_CAPTURE, CTessarinDlg::Command<&CTessarinDlg::OnStopCapture>)
+    EVT_TOOL(ID_PING, CTessarinDlg::Command<&CTessarinDlg::OnPing>)
+    EVT_TOOL(ID_REFRESH_COM_PORTS, CTessarinDlg::Command<&CTessarinDlg::OnRefreshComPorts>)
+    EVT_BUTTON(IDC_BLIND_FIND_REQ, CTessarinDlg::Command<&CTessarinDlg::OnBlindFindReq>)
+    EVT_BUTTON(IDC_XY_RSSI_REQ, CTessarinDlg::Command<&CTessarinDlg::OnXyRssiReq>)
+    EVT_CHECKBOX(IDC_SHOW_PARAMETERS, CTessarinDlg::Command<&CTessarinDlg::OnShowParameters>)
+    EVT_BUTTON(IDC_REF_CONF_REQ, CTessarinDlg::Command<&CTessarinDlg::OnRefConfReq>)
+    EVT_BUTTON(IDC_REF_CONF, CTessarinDlg::Command<&CTessarinDlg::OnRefConf>)
+    EVT_BUTTON(IDC_BLIND_CONF_REQ, CTessarinDlg::Command<&CTessarinDlg::OnBlindConfReq>)
+    EVT_BUTTON(IDC_BLIND_CONF, CTessarinDlg::Command<&CTessarinDlg::OnBlindConf>)
+    EVT_LISTBOX_DCLICK(IDC_NODE_LIST, CTessarinDlg::OnNodeListDoubleClick)
     // The combo box's window id is the toolkit's: numbers from 32767 up are refused for
-    // windows. It is told apart by its window instead, as a native handle would be.
-    EVT_CHOICE(wxID_ANY, CTessarinDlg::OnComPortComboEvent) EVT_ACTIVATE(CTessarinDlg::OnActivate)
-        wxEND_EVENT_TABLE()
+    // windows. It is told apart by its window instead.
+    EVT_CHOICE(wxID_ANY, CTessarinDlg::OnComPortComboEvent)
+wxEND_EVENT_TABLE()
+// clang-format on
 
-            namespace
+namespace {
+// IDD_TESSARIN_DIALOG: the twelve controls in the order they are made, in dialog units.
+// Group boxes come before the controls they frame, so that a point inside a group
+// finds the group first, as the hover help expects.
+enum ControlKind { GROUP, BUTTON, CHECK, LINE, LISTBOX };
+
+struct TemplateControl {
+    int id;
+    ControlKind kind;
+    const char* caption;
+    int x, y, cx, cy;
+};
+
+const TemplateControl kDialogTemplate[] = {
+    {IDC_SEPARATOR, LINE, "", 0, 19, 564, 1},
+    {IDC_MESSAGE_LOG_GROUP, GROUP, "Message Log", 5, 27, 413, 200},
+    {IDC_NODE_LIST_GROUP, GROUP, "Node List", 428, 27, 131, 200},
+    {IDC_SEND_MESSAGE_GROUP, GROUP, "Send Message", 5, 235, 554, 42},
+    {IDC_NODE_LIST, LISTBOX, "", 433, 39, 121, 182},
+    {IDC_SHOW_PARAMETERS, CHECK, "Show parameters", 10, 247, -1, -1},
+    {IDC_XY_RSSI_REQ, BUTTON, "XY-RSSI Req", 85, 243, 50, 12},
+    {IDC_REF_CONF_REQ, BUTTON, "Ref.Conf.Req", 135, 243, 50, 12},
+    {IDC_REF_CONF, BUTTON, "Ref. Conf.", 185, 243, 50, 12},
+    {IDC_BLIND_FIND_REQ, BUTTON, "Blind Find Req", 85, 258, 50, 12},
+    {IDC_BLIND_CONF_REQ, BUTTON, "Blind Conf. Req", 135, 258, 50, 12},
+    {IDC_BLIND_CONF, BUTTON, "Blind Conf.", 185, 258, 50, 12},
+};
+
+// Hover areas in the order they are tested, with their help texts.
+const char kSendMessageHelp[] =
+    "Send messages to the nodes.\r\n"
+    " - XY-RSSI Request (Cluster ID: 0x0011). Broadcast.\r\n"
+    " - Blind Node Find Request (Cluster ID: 0x0013). Broadcast.\r\n"
+    " - Reference Node Configuration Request (Cluster ID: 0x0017). Unicast.\r\n"
+    " - Blind Node Configuration Request (Cluster ID: 0x0018). Unicast.\r\n"
+    " - Reference Node Configuration (Cluster ID: 0x0015). Unicast.\r\n"
+    " - Blind Node Configuration (Cluster ID: 0x0016). Unicast.\r\n"
+    "\r\n"
+    "The check box \"Show Parameters\" is used to show an input dialog or not for the unicast "
+    "messages.\r\n";
+const char kMessageLogHelp[] =
+    "All incoming and outgoing messages.\r\n"
+    "The direction is indicated with an arrow: --> IN, <-- OUT\r\n"
+    "All outgoing messages are shown with the destination address while the incoming messages are "
+    "shown with source address.";
+const char kNodeListHelp[] =
+    "Listing of Node addresses retrieved from the incoming messages.\r\n"
+    "A double click on the Node ID, will cause the address to be used in the Unicast messages.";
+const char kComPortHelp[] =
+    "List of available COM ports.\r\n"
+    "Use the button to the left to refresh the list of COM ports.";
+
+const int kHoverWrapWidth = 400;
+const int kStatusTimerMs = 250;
+
+// Moves and sizes a child; sizes the formulas make negative on a tiny window become 0.
+void Place(wxWindow* window, int x, int y, int cx, int cy)
 {
-    // Template 102: the twelve controls in the order they are made, in dialog units.
-    // Group boxes come before the controls they frame, so that a point inside a group
-    // finds the group first, as the hover help expects.
-    enum ControlKind { GROUP, BUTTON, CHECK, LINE, LISTBOX };
-
-    struct TemplateControl {
-        int id;
-        ControlKind kind;
-        const char* caption;
-        int x, y, cx, cy;
-    };
-
-    const TemplateControl kTemplate102[] = {
-        {IDC_SEPARATOR, LINE, "", 0, 19, 564, 1},
-        {IDC_MESSAGE_LOG_GROUP, GROUP, "Message Log", 5, 27, 413, 200},
-        {IDC_NODE_LIST_GROUP, GROUP, "Node List", 428, 27, 131, 200},
-        {IDC_SEND_MESSAGE_GROUP, GROUP, "Send Message", 5, 235, 554, 42},
-        {IDC_NODE_LIST, LISTBOX, "", 433, 39, 121, 182},
-        {IDC_SHOW_PARAMETERS, CHECK, "Show parameters", 10, 247, -1, -1},
-        {IDC_XY_RSSI_REQ, BUTTON, "XY-RSSI Req", 85, 243, 50, 12},
-        {IDC_REF_CONF_REQ, BUTTON, "Ref.Conf.Req", 135, 243, 50, 12},
-        {IDC_REF_CONF, BUTTON, "Ref. Conf.", 185, 243, 50, 12},
-        {IDC_BLIND_FIND_REQ, BUTTON, "Blind Find Req", 85, 258, 50, 12},
-        {IDC_BLIND_CONF_REQ, BUTTON, "Blind Conf. Req", 135, 258, 50, 12},
-        {IDC_BLIND_CONF, BUTTON, "Blind Conf.", 185, 258, 50, 12},
-    };
-
-    // Hover areas in the order they are tested, with their help texts.
-    const char kSendMessageHelp[] =
-        "Send messages to the nodes.\r\n"
-        " - XY-RSSI Request (Cluster ID: 0x0011). Broadcast.\r\n"
-        " - Blind Node Find Request (Cluster ID: 0x0013). Broadcast.\r\n"
-        " - Reference Node Configuration Request (Cluster ID: 0x0017). Unicast.\r\n"
-        " - Blind Node Configuration Request (Cluster ID: 0x0018). Unicast.\r\n"
-        " - Reference Node Configuration (Cluster ID: 0x0015). Unicast.\r\n"
-        " - Blind Node Configuration (Cluster ID: 0x0016). Unicast.\r\n"
-        "\r\n"
-        "The check box \"Show Parameters\" is used to show an input dialog or not for the unicast "
-        "messages.\r\n";
-    const char kMessageLogHelp[] =
-        "All incoming and outgoing messages.\r\n"
-        "The direction is indicated with an arrow: --> IN, <-- OUT\r\n"
-        "All outgoing messages are shown with the destination address while the incoming messages are "
-        "shown with source address.";
-    const char kNodeListHelp[] =
-        "Listing of Node addresses retrieved from the incoming messages.\r\n"
-        "A double click on the Node ID, will cause the address to be used in the Unicast messages.";
-    const char kComPortHelp[] =
-        "List of available COM ports.\r\n"
-        "Use the button to the left to refresh the list of COM ports.";
-
-    const int kHoverWrapWidth = 400;
-    const int kStatusTimerMs = 250;
-
-    // Moves and sizes a child; sizes the formulas make negative on a tiny window become 0.
-    void Place(wxWindow * window, int x, int y, int cx, int cy)
-    {
-        window->SetSize(x, y, std::max(cx, 0), std::max(cy, 0), wxSIZE_ALLOW_MINUS_ONE);
-    }
-
-    bool IsMouseButtonEvent(wxEventType type)
-    {
-        return type == wxEVT_LEFT_DOWN || type == wxEVT_LEFT_UP || type == wxEVT_RIGHT_DOWN ||
-               type == wxEVT_RIGHT_UP || type == wxEVT_MIDDLE_DOWN || type == wxEVT_MIDDLE_UP;
-    }
+    window->SetSize(x, y, std::max(cx, 0), std::max(cy, 0), wxSIZE_ALLOW_MINUS_ONE);
+}
 
 }   // namespace
 
 CTessarinDlg::CTessarinDlg()
 {
-    // Icon 128 at 16 x 16 is the window's icon; the larger pictures serve the desktop.
+    // The 16 x 16 picture is the window's icon; the larger ones serve the desktop.
     for (int size : {16, 32, 48}) {
         wxImage image;
         // A picture that does not decode only leaves the window without that size.
@@ -143,8 +136,6 @@ CTessarinDlg::CTessarinDlg()
 
 CTessarinDlg::~CTessarinDlg()
 {
-    if (m_bFilterAdded)
-        wxEvtHandler::RemoveFilter(this);
     m_statusTimer.Stop();
     // The capture thread must be gone before this window is: it posts to it. Its last
     // warnings go to the standard error stream, as no box can open now.
@@ -166,7 +157,6 @@ bool CTessarinDlg::Create(wxWindow* parent)
                          wxDEFAULT_FRAME_STYLE, "Tessarin"))
         return false;
 
-    // Menu 129
     auto* file = new wxMenu;
     file->Append(MenuItemId(ID_LOG_FILE), "Log File ...");
     file->AppendCheckItem(MenuItemId(ID_APPEND_TO_LOG_FILE), "Append to Log File");
@@ -183,7 +173,7 @@ bool CTessarinDlg::CreateFromTemplate()
 {
     m_pClient =
         new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxBORDER_NONE);
-    // The dialog units of template 102, measured with this window's own font.
+    // The template's dialog units, measured with this window's own font.
     // A screen smaller than that gets a window that fits it, frame and menu included.
     wxSize size = ConvertDialogToPixels(wxSize(564, 282));
     const wxRect work = wxGetClientDisplayRect();
@@ -195,7 +185,7 @@ bool CTessarinDlg::CreateFromTemplate()
     SetClientSize(size);
     m_pClient->SetSize(GetClientSize());
 
-    for (const TemplateControl& c : kTemplate102) {
+    for (const TemplateControl& c : kDialogTemplate) {
         const wxPoint pos = ConvertDialogToPixels(wxPoint(c.x, c.y));
         const wxSize size = (c.cx < 0) ? wxDefaultSize : ConvertDialogToPixels(wxSize(c.cx, c.cy));
         wxWindow* control = nullptr;
@@ -242,15 +232,14 @@ void CTessarinDlg::DoDataExchange()
 
 bool CTessarinDlg::OnInitDialog()
 {
-    // 1. Bind the template's controls.
     DoDataExchange();
     if (!m_nodeList || !m_separator || !m_nodeListGroup || !m_messageLogGroup || !m_showParameters ||
         !m_xyRssiReq || !m_refConfReq || !m_refConf || !m_blindConfReq || !m_blindConf ||
         !m_sendMessageGroup || !m_blindFindReq)
         return false;
 
-    // 2. The about box's entry. This toolkit offers no system menu a program can extend,
-    // so the entry gets a menu of its own after "&File".
+    // This toolkit offers no system menu a program can extend, so the about box's entry
+    // gets a menu of its own after "&File".
     const char* about = LoadStringResource(IDS_ABOUTBOX);
     if (*about) {
         auto* help = new wxMenu;
@@ -258,14 +247,11 @@ bool CTessarinDlg::OnInitDialog()
         GetMenuBar()->Append(help, "&Help");
     }
 
-    // 3. Window icons.
     SetIcons(m_icons);
 
-    // 4. Toolbar, 5. status bar.
     if (!CreateToolBar() || !CreateStatusBar())
         return false;
 
-    // 6. The Message Log and its columns.
     if (!m_messageLog.Create(m_pClient, wxID_ANY, wxPoint(0, 0), wxSize(400, 200),
                              wxBORDER_SUNKEN | wxVSCROLL | wxTAB_TRAVERSAL))
         return false;
@@ -278,16 +264,13 @@ bool CTessarinDlg::OnInitDialog()
     // Keyboard order follows the window's reading order: the log, then the Node List.
     m_messageLog.MoveBeforeInTabOrder(m_nodeList);
 
-    // 7. Connect the capture engine.
     m_link.SetNotifyWindow(this);
     m_link.SetWarningSink(this);
     m_link.GetDataBuffer(&m_pDataBuffer);
 
-    // 8. The COM port list on the toolbar, 9. filled.
     CreateComPortCombo();
     OnRefreshComPorts();
 
-    // 10. Settings.
     CTessarinSettings settings;
     settings.Load();
     m_strLogFile = settings.m_szLogFile;
@@ -295,21 +278,16 @@ bool CTessarinDlg::OnInitDialog()
     m_bAppendToLogFile = static_cast<int32_t>(settings.m_nAppendToLogFile);
     GetMenuBar()->Check(MenuItemId(ID_APPEND_TO_LOG_FILE), m_bAppendToLogFile != 0);
 
-    // 11. First layout, with the real client size.
-    OnSize(SIZE_RESTORED, 0, 0);
+    OnSize();
 
-    // 12. - 14. Status bar, its timer, and the idle state of the message buttons.
     UpdateStatusBar();
     m_statusTimer.Start(kStatusTimerMs);
     EnableNodeButtons(false);
 
-    // 15. Hover help.
     if (!m_toolTip.GetHandle())
         m_toolTip.Create(this);
-    if (!m_bFilterAdded) {
-        wxEvtHandler::AddFilter(this);
-        m_bFilterAdded = true;
-    }
+    WatchMouseAndKeys(this);
+    WatchMouseAndKeys(&m_toolTip);
     m_bInitialized = true;
     return true;
 }
@@ -427,19 +405,18 @@ void CTessarinDlg::OnCharHook(wxKeyEvent& event)
     event.Skip();
 }
 
-void CTessarinDlg::OnSizeEvent(wxSizeEvent& event)
+void CTessarinDlg::OnSizeEvent(wxSizeEvent&)
 {
     // The default processing: the client panel covers the client area.
     if (m_pClient)
         m_pClient->SetSize(GetClientSize());
-    const int type = IsIconized() ? SIZE_MINIMIZED : (IsMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED);
-    OnSize(type, event.GetSize().x, event.GetSize().y);
+    OnSize();
 }
 
-void CTessarinDlg::OnSize(int nType, int, int)
+void CTessarinDlg::OnSize()
 {
     if (!m_toolBar.GetHandle() || !m_statusBar.GetHandle() || !m_messageLog.GetHandle() || !m_nodeList ||
-        nType == SIZE_MINIMIZED)
+        IsIconized())
         return;
 
     const wxSize client = GetClientSize();
@@ -551,25 +528,82 @@ wxWindow* CTessarinDlg::ChildWindowFromPoint(const wxPoint& clientPt) const
     return m_pClient;
 }
 
-void CTessarinDlg::OnSetCursor(wxWindow* window, int, int nMouseMessage)
+void CTessarinDlg::WatchMouseAndKeys(wxWindow* window)
 {
-    if (nMouseMessage != WM_MOUSEMOVE || !m_pClient)
+    // The bindings run before the window's own handlers, as a dialog's message
+    // pre-translation does; each lets the event go on.
+    for (const wxEventTypeTag<wxMouseEvent>& type :
+         {wxEVT_MOTION, wxEVT_LEAVE_WINDOW, wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, wxEVT_RIGHT_DOWN, wxEVT_RIGHT_UP,
+          wxEVT_MIDDLE_DOWN, wxEVT_MIDDLE_UP})
+        window->Bind(type, &CTessarinDlg::OnChildMouse, this);
+    window->Bind(wxEVT_KEY_DOWN, &CTessarinDlg::OnChildKey, this);
+    window->Bind(wxEVT_KEY_UP, &CTessarinDlg::OnChildKey, this);
+    for (wxWindow* child : window->GetChildren()) {
+        if (child != &m_toolTip && !child->IsTopLevel())
+            WatchMouseAndKeys(child);
+    }
+}
+
+void CTessarinDlg::OnChildMouse(wxMouseEvent& event)
+{
+    event.Skip();
+    if (!m_bInitialized)
         return;
+    const wxEventType type = event.GetEventType();
+    if (type == wxEVT_MOTION || type == wxEVT_LEAVE_WINDOW)
+        TrackPointer(event);
+    else
+        SuppressHoverHelp();
+}
+
+void CTessarinDlg::OnChildKey(wxKeyEvent& event)
+{
+    event.Skip();
+    if (m_bInitialized)
+        SuppressHoverHelp();
+}
+
+void CTessarinDlg::SuppressHoverHelp()
+{
+    m_toolTip.Suppress(m_toolTip.GetControl());
+    m_toolTip.HideTip();
+}
+
+void CTessarinDlg::TrackPointer(wxMouseEvent& event)
+{
+    if (event.GetEventObject() == &m_toolTip)
+        return;   // the tip forwards the moves it does not keep
+    const wxPoint screen = wxGetMousePosition();
+    m_toolTip.CheckLeave(ChildWindowFromPoint(m_pClient->ScreenToClient(screen)));
+    if (m_toolTip.IsShown()) {
+        // What the tip would see through a mouse capture: it stays while the pointer is
+        // over its window and hides, letting the move through, once it leaves.
+        wxWindow* const control = m_toolTip.GetControl();
+        if (control && control->GetScreenRect().Contains(screen))
+            return;
+        m_toolTip.HideTip();
+        m_toolTip.Suppress(nullptr);
+    }
+    if (event.GetEventType() == wxEVT_MOTION) {
+        wxWindow* window = wxFindWindowAtPoint(screen);
+        if (!window || wxGetTopLevelParent(window) != this)
+            window = dynamic_cast<wxWindow*>(event.GetEventObject());
+        ShowHoverHelp(window);
+    }
+}
+
+void CTessarinDlg::ShowHoverHelp(wxWindow* window)
+{
     const wxPoint screen = wxGetMousePosition();
     wxWindow* child = ChildWindowFromPoint(m_pClient->ScreenToClient(screen));
     if (!child)
         return;
+    m_toolTip.TrackLeave(child);
 
-    if (!m_toolTip.m_bTracking) {
-        m_pTrackedChild = child;
-        m_toolTip.m_bTracking = true;
-    }
-
-    if (child == m_toolTip.m_pSuppressed) {
+    if (child == m_toolTip.GetSuppressed()) {
         m_toolTip.HideTip();
     } else {
-        if (!(m_toolTip.IsShown() && child == m_toolTip.m_pControl)) {
-            m_toolTip.m_ptAnchor = screen;
+        if (!(m_toolTip.IsShown() && child == m_toolTip.GetControl())) {
             m_toolTip.HideTip();
             const struct {
                 wxWindow* area;
@@ -580,92 +614,26 @@ void CTessarinDlg::OnSetCursor(wxWindow* window, int, int nMouseMessage)
                 {m_nodeListGroup, kNodeListHelp},
                 {m_pComPortCombo, kComPortHelp},
             };
+            // The window under the pointer is asked first: the combo box lies inside the
+            // toolbar, which is the client panel's child there.
             for (const auto& a : areas) {
-                if (!a.area)
-                    continue;
-                if (window == a.area) {
-                    m_toolTip.ShowTip(window, screen.x, screen.y, a.text, kHoverWrapWidth);
-                    break;
-                }
-                if (child == a.area) {
-                    m_toolTip.ShowTip(child, screen.x, screen.y, a.text, kHoverWrapWidth);
+                if (a.area && (window == a.area || child == a.area)) {
+                    m_toolTip.ShowTip(a.area, screen.x, screen.y, a.text, kHoverWrapWidth);
                     break;
                 }
             }
         }
-        m_toolTip.m_pSuppressed = nullptr;
+        m_toolTip.Suppress(nullptr);
     }
-    m_toolTip.m_pControl = child;
+    m_toolTip.SetControl(child);
 }
 
-void CTessarinDlg::CheckMouseLeave(const wxPoint& screenPt)
+void CTessarinDlg::OnNodeListDoubleClick(wxCommandEvent& event)
 {
-    if (!m_toolTip.m_bTracking || !m_pClient)
-        return;
-    if (ChildWindowFromPoint(m_pClient->ScreenToClient(screenPt)) == m_pTrackedChild)
-        return;
-    m_toolTip.m_pSuppressed = nullptr;
-    m_toolTip.m_bTracking = false;
-    m_pTrackedChild = nullptr;
-}
-
-bool CTessarinDlg::IsOwnWindow(const wxObject* object) const
-{
-    const wxWindow* window = dynamic_cast<const wxWindow*>(object);
-    if (!window)
-        return false;
-    if (window == &m_toolTip)
-        return true;
-    return wxGetTopLevelParent(const_cast<wxWindow*>(window)) == this;
-}
-
-int CTessarinDlg::FilterEvent(wxEvent& event)
-{
-    PreTranslateMessage(event);
-    return Event_Skip;
-}
-
-bool CTessarinDlg::PreTranslateMessage(wxEvent& event)
-{
-    const wxEventType type = event.GetEventType();
-    const bool button = IsMouseButtonEvent(type);
-    const bool key = type == wxEVT_KEY_DOWN || type == wxEVT_KEY_UP;
-    const bool motion = type == wxEVT_MOTION || type == wxEVT_LEAVE_WINDOW;
-    const bool doubleClick = type == wxEVT_LEFT_DCLICK;
-    if (!(button || key || motion || doubleClick) || !m_bInitialized || !IsOwnWindow(event.GetEventObject()))
-        return false;
-
-    if (button || key) {
-        m_toolTip.m_pSuppressed = m_toolTip.m_pControl;
-        m_toolTip.HideTip();
-    }
-
-    if (motion && event.GetEventObject() != &m_toolTip) {
-        const wxPoint screen = wxGetMousePosition();
-        CheckMouseLeave(screen);
-        if (m_toolTip.IsShown()) {
-            // What the tip would see through a mouse capture: it stays while the pointer
-            // is over its window and hides, letting the move through, once it leaves.
-            if (m_toolTip.m_pControl && m_toolTip.m_pControl->GetScreenRect().Contains(screen))
-                return false;
-            m_toolTip.HideTip();
-            m_toolTip.m_pSuppressed = nullptr;
-        }
-        if (type == wxEVT_MOTION) {
-            wxWindow* window = wxFindWindowAtPoint(screen);
-            if (!window || !IsOwnWindow(window))
-                window = dynamic_cast<wxWindow*>(event.GetEventObject());
-            OnSetCursor(window, HTCLIENT, WM_MOUSEMOVE);
-        }
-    }
-
-    if (doubleClick && event.GetEventObject() == m_nodeList) {
-        const int sel = m_nodeList->GetSelection();
-        if (sel != wxNOT_FOUND)
-            m_nSelectedNode =
-                static_cast<int32_t>(reinterpret_cast<wxUIntPtr>(m_nodeList->GetClientData(sel)));
-    }
-    return false;
+    event.Skip();
+    const int sel = m_nodeList->GetSelection();
+    if (sel != wxNOT_FOUND)
+        m_nSelectedNode = static_cast<int32_t>(reinterpret_cast<wxUIntPtr>(m_nodeList->GetClientData(sel)));
 }
 
 // ---- Warnings and line announcements from the capture engine ----

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <wx/event.h>
-#include <wx/eventfilter.h>
 #include <wx/frame.h>
 #include <wx/icon.h>
 #include <wx/iconbndl.h>
@@ -36,21 +35,11 @@ class wxStaticLine;
 // The announcement of one queued line, posted by the capture engine from any thread.
 constexpr int WM_LINE_READY = 0x8001;
 
-// Layout request kinds of OnSize.
-constexpr int SIZE_RESTORED = 0;
-constexpr int SIZE_MINIMIZED = 1;
-constexpr int SIZE_MAXIMIZED = 2;
-
-// Mouse message of OnSetCursor that the hover help acts on, and the one hit-test code
-// this toolkit can report (every wx window is client area).
-constexpr int WM_MOUSEMOVE = 0x0200;
-constexpr int HTCLIENT = 1;
-
 // The main window: a top-level frame that behaves as the program's one modal dialog.
 // It owns the capture engine, the toolbar with the COM port list, the status bar, the
 // Message Log, the Node List, the message buttons and the hover help. Everything here
 // runs on the user-interface thread, except PostLineReady and ShowWarning.
-class CTessarinDlg : public wxFrame, public ILineReadyNotify, public IWarningSink, private wxEventFilter {
+class CTessarinDlg : public wxFrame, public ILineReadyNotify, public IWarningSink {
 public:
     CTessarinDlg();
     ~CTessarinDlg() override;
@@ -58,8 +47,8 @@ public:
     CTessarinDlg(const CTessarinDlg&) = delete;
     CTessarinDlg& operator=(const CTessarinDlg&) = delete;
 
-    // Creates the window from its template (dialog 102, menu 129) and runs OnInitDialog.
-    // The window stays hidden. False when a window cannot be created.
+    // Creates the window from its template (IDD_TESSARIN_DIALOG, IDR_MENU) and runs
+    // OnInitDialog. The window stays hidden. False when a window cannot be created.
     bool Create(wxWindow* parent = nullptr);
     // Creates the window, shows it and runs the event loop until the dialog ends (Escape
     // or the close box). Returns the result EndDialog was given, or -1 when the window
@@ -82,9 +71,9 @@ public:
     // The caption of the program's message boxes: the executable's base name.
     static wxString AppTitle();
 
-    // Lays the window out from its client size. cx and cy are not used; a minimised
-    // window and a window before OnInitDialog are left alone.
-    void OnSize(int nType, int cx, int cy);
+    // Lays the window out from its client size; a minimised window and a window before
+    // OnInitDialog are left alone.
+    void OnSize();
 
     // Main window (start-up, layout, about box)
     void DoDataExchange();
@@ -93,12 +82,6 @@ public:
     void OnCancel();
     void OnSysCommand(int nID);
     bool OnToolTipNotify(int idFrom, wxString* pText);
-    // Hover help for a mouse message over `window`; always lets the default run.
-    void OnSetCursor(wxWindow* window, int nHitTest, int nMouseMessage);
-    // Sees every event of this window, of the windows inside it and of the tip before
-    // they are handled: hover-help hiding and suppression, and the Node List double
-    // click. Returns false: the event always goes on.
-    bool PreTranslateMessage(wxEvent& event);
 
     // Line hand-off and Node List
     void OnLineReady();
@@ -133,26 +116,36 @@ public:
     void OnLogFile();
     void OnAppendToLogFile();
 
-    // The members, in the order they are made. The twelve controls of the template are
-    // created with the window and bound here by DoDataExchange.
-    wxListBox* m_nodeList = nullptr;             // 1041 Node List
-    wxStaticLine* m_separator = nullptr;         // 1011
-    wxStaticBox* m_nodeListGroup = nullptr;      // 1010 "Node List"
-    wxStaticBox* m_messageLogGroup = nullptr;    // 1009 "Message Log"
-    wxCheckBox* m_showParameters = nullptr;      // 1003 "Show parameters"
-    wxButton* m_xyRssiReq = nullptr;             // 1002 "XY-RSSI Req"
-    wxButton* m_refConfReq = nullptr;            // 1005 "Ref.Conf.Req"
-    wxButton* m_refConf = nullptr;               // 1006 "Ref. Conf."
-    wxButton* m_blindConfReq = nullptr;          // 1007 "Blind Conf. Req"
-    wxButton* m_blindConf = nullptr;             // 1008 "Blind Conf."
-    wxStaticBox* m_sendMessageGroup = nullptr;   // 1000 "Send Message"
-    wxButton* m_blindFindReq = nullptr;          // 1001 "Blind Find Req"
+    // The parts of the window, for what drives it from outside (tests, benchmarks).
+    CDongleLink& GetLink() { return m_link; }
+    CMessageLogCtrl& GetMessageLog() { return m_messageLog; }
+    const CToolTipCtrlEx& GetToolTip() const { return m_toolTip; }
+    wxChoice* GetComPortCombo() const { return m_pComPortCombo; }
+    const std::string& GetComPort() const { return m_strComPort; }
+    const std::string& GetLogFile() const { return m_strLogFile; }
+    int32_t GetSelectedNode() const { return m_nSelectedNode; }
 
-    wxIcon m_hIcon;   // icon 128 at 16 x 16
+private:
+    // The template's twelve controls, made with the window and bound by DoDataExchange
+    // in this order.
+    wxListBox* m_nodeList = nullptr;
+    wxStaticLine* m_separator = nullptr;
+    wxStaticBox* m_nodeListGroup = nullptr;
+    wxStaticBox* m_messageLogGroup = nullptr;
+    wxCheckBox* m_showParameters = nullptr;
+    wxButton* m_xyRssiReq = nullptr;
+    wxButton* m_refConfReq = nullptr;
+    wxButton* m_refConf = nullptr;
+    wxButton* m_blindConfReq = nullptr;
+    wxButton* m_blindConf = nullptr;
+    wxStaticBox* m_sendMessageGroup = nullptr;
+    wxButton* m_blindFindReq = nullptr;
+
+    wxIcon m_hIcon;   // IDR_MAINFRAME at 16 x 16
     CDongleLink m_link;
     CDataBuffer* m_pDataBuffer = nullptr;
-    CMainToolBar m_toolBar;    // 132
-    wxStatusBar m_statusBar;   // 103
+    CMainToolBar m_toolBar;    // IDC_TOOLBAR
+    wxStatusBar m_statusBar;   // IDC_STATUS_BAR
     CMessageLogCtrl m_messageLog;
     wxChoice* m_pComPortCombo = nullptr;   // on the toolbar
     std::string m_strComPort;              // text of the selected entry
@@ -166,20 +159,27 @@ public:
     // frame's client rectangle, so that keyboard navigation works as in a dialog.
     wxPanel* m_pClient = nullptr;
 
-private:
-    // wxEventFilter: hands each event to PreTranslateMessage.
-    int FilterEvent(wxEvent& event) override;
-
     bool CreateFromTemplate();
     bool CreateToolBar();
     bool CreateStatusBar();
     void CreateComPortCombo();
+
+    // Hover help and the Node List double click. Every window inside this one has its
+    // mouse and key events seen here before its own handlers run.
+    void WatchMouseAndKeys(wxWindow* window);
+    void OnChildMouse(wxMouseEvent& event);
+    void OnChildKey(wxKeyEvent& event);
+    // Hides the tip and keeps it away from the child under the pointer until it leaves.
+    void SuppressHoverHelp();
+    // The pointer moved or left a window: hides a tip it left, ends a leave watch and
+    // asks for the help of the area it is over.
+    void TrackPointer(wxMouseEvent& event);
+    // Hover help for a pointer resting over `window`, a child of the client panel.
+    void ShowHoverHelp(wxWindow* window);
+    void OnNodeListDoubleClick(wxCommandEvent& event);
     // The main window's child under a client point (the panel itself over its bare
     // background); null outside the client area.
     wxWindow* ChildWindowFromPoint(const wxPoint& clientPt) const;
-    // The end of a mouse-leave watch, as the pointer is seen to leave the watched child.
-    void CheckMouseLeave(const wxPoint& screenPt);
-    bool IsOwnWindow(const wxObject* object) const;
     void ShowWarningNow(const wxString& text);
     void ShowQueuedWarnings();
 
@@ -200,10 +200,8 @@ private:
 
     wxIconBundle m_icons;
     wxTimer m_statusTimer;
-    wxWindow* m_pTrackedChild = nullptr;
     bool m_bInitialized = false;
     bool m_bEnded = false;
-    bool m_bFilterAdded = false;
     int m_nModalResult = 0;
 
     // Warning texts on their way from other threads: fixed slots, so that the capture

@@ -8,29 +8,34 @@
 
 #include "res/Resources.h"
 
-wxBEGIN_EVENT_TABLE(CToolTipCtrlEx, wxPopupWindow) EVT_TIMER(ID_TOOLTIP_TIMER, CToolTipCtrlEx::OnTimer)
-    EVT_PAINT(CToolTipCtrlEx::OnPaint) EVT_SYS_COLOUR_CHANGED(CToolTipCtrlEx::OnSysColorChange)
-        EVT_MOTION(CToolTipCtrlEx::OnMouseMove) EVT_LEFT_DOWN(CToolTipCtrlEx::OnMouseDown)
-            EVT_RIGHT_DOWN(CToolTipCtrlEx::OnMouseDown) EVT_MIDDLE_DOWN(CToolTipCtrlEx::OnMouseDown)
-                wxEND_EVENT_TABLE()
+// clang-format off
+wxBEGIN_EVENT_TABLE(CToolTipCtrlEx, wxPopupWindow)
+    EVT_TIMER(ID_TOOLTIP_TIMER, CToolTipCtrlEx::OnTimer)
+    EVT_PAINT(CToolTipCtrlEx::OnPaint)
+    EVT_SYS_COLOUR_CHANGED(CToolTipCtrlEx::OnSysColorChange)
+    EVT_MOTION(CToolTipCtrlEx::OnMouseMove)
+    EVT_LEFT_DOWN(CToolTipCtrlEx::OnMouseDown)
+    EVT_RIGHT_DOWN(CToolTipCtrlEx::OnMouseDown)
+    EVT_MIDDLE_DOWN(CToolTipCtrlEx::OnMouseDown)
+wxEND_EVENT_TABLE()
+// clang-format on
 
-                    namespace
+namespace {
+const int kMarginX = 3;   // text to border, left and right
+const int kMarginY = 2;   // text to border, top and bottom, less the last pixel row
+const int kCursorGap = 20;
+
+// Length of at most `limit` bytes of UTF-8 text that ends on a character boundary.
+size_t CutUtf8(const char* text, size_t limit)
 {
-    const int kMarginX = 3;   // text to border, left and right
-    const int kMarginY = 2;   // text to border, top and bottom, less the last pixel row
-    const int kCursorGap = 20;
-
-    // Length of at most `limit` bytes of UTF-8 text that ends on a character boundary.
-    size_t CutUtf8(const char* text, size_t limit)
-    {
-        size_t length = std::strlen(text);
-        if (length <= limit)
-            return length;
-        length = limit;
-        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
-            --length;
+    size_t length = std::strlen(text);
+    if (length <= limit)
         return length;
-    }
+    length = limit;
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length;
+    return length;
+}
 
 }   // namespace
 
@@ -149,6 +154,23 @@ void CToolTipCtrlEx::ShowTip(wxWindow* control, int x, int y, const char* text, 
     }
     m_ptAnchor = wxPoint(x, y);
     m_timer.Start(kDelayMs, wxTIMER_ONE_SHOT);
+}
+
+void CToolTipCtrlEx::TrackLeave(wxWindow* child)
+{
+    if (m_bTracking)
+        return;
+    m_pTrackedChild = child;
+    m_bTracking = true;
+}
+
+void CToolTipCtrlEx::CheckLeave(const wxWindow* under)
+{
+    if (!m_bTracking || under == m_pTrackedChild)
+        return;
+    m_pSuppressed = nullptr;
+    m_bTracking = false;
+    m_pTrackedChild = nullptr;
 }
 
 void CToolTipCtrlEx::HideTip()

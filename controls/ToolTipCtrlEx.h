@@ -15,7 +15,7 @@ class wxSysColourChangedEvent;
 // The hover-help pop-up: a frameless, top-most window with a 1-pixel border on the
 // info-background colour. ShowTip lays a multi-line text out and shows it 750 ms later,
 // beside the cursor, if the cursor has not moved. The main window decides where the
-// mouse is and which text belongs there; it reads and writes the public members.
+// mouse is and which text belongs there; the tip keeps the hover state it reports.
 // Every operation belongs to the user-interface thread.
 class CToolTipCtrlEx : public wxPopupWindow {
 public:
@@ -61,25 +61,18 @@ public:
     static int WrapText(const char* text, int wrapWidth,
                         const std::function<int(const char*, size_t)>& measure, std::vector<TipLine>* lines);
 
-    // The window whose text the tip holds; null at first.
-    wxWindow* m_pControl = nullptr;
-
-private:
-    wxFont m_font;
-
-public:
-    // A window over which no tip may appear; null when none.
-    wxWindow* m_pSuppressed = nullptr;
-    // The cursor's screen position when the tip was asked for.
-    wxPoint m_ptAnchor;
-
-private:
-    char m_szText[kTextSize];
-    wxWindow* m_pOwner = nullptr;
-
-public:
-    // Set while the main window watches for the mouse leaving a child.
-    bool m_bTracking = false;
+    // The child the pointer was last seen over (the one whose text the tip holds after
+    // ShowTip); null at first.
+    wxWindow* GetControl() const { return m_pControl; }
+    void SetControl(wxWindow* control) { m_pControl = control; }
+    // No tip appears over this window until the pointer leaves it; null lifts it.
+    void Suppress(wxWindow* window) { m_pSuppressed = window; }
+    wxWindow* GetSuppressed() const { return m_pSuppressed; }
+    // Watches for the pointer leaving child, unless a watch already runs.
+    void TrackLeave(wxWindow* child);
+    // Ends the watch, and the suppression with it, once the pointer is over another
+    // window than the watched one (null: outside the owner).
+    void CheckLeave(const wxWindow* under);
 
 protected:
     // The end of the delay: shows the tip when the cursor still rests at the anchor.
@@ -99,6 +92,14 @@ private:
     wxTimer m_timer;
     std::vector<TipLine> m_lines;
     int m_nLineHeight = 0;
+    wxFont m_font;
+    char m_szText[kTextSize];
+    wxWindow* m_pOwner = nullptr;
+    wxWindow* m_pControl = nullptr;
+    wxWindow* m_pSuppressed = nullptr;
+    wxPoint m_ptAnchor;   // the cursor's screen position when the tip was asked for
+    wxWindow* m_pTrackedChild = nullptr;
+    bool m_bTracking = false;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -8,6 +8,7 @@
 // coming, or, with --no-refusals, when any line was refused.
 
 #include <wx/app.h>
+#include <wx/choice.h>
 #include <wx/listbox.h>
 #include <wx/timer.h>
 
@@ -20,6 +21,8 @@
 #include <sys/resource.h>
 
 #include "app/TessarinDlg.h"
+#include "app/settings/TessarinSettings.h"
+#include "res/Resources.h"
 
 namespace {
 
@@ -111,6 +114,7 @@ public:
         CLineCounter counter(m_strLog);
         m_pCounter = &counter;
         {
+            StoreLogFile();
             CTessarinDlg dlg;
             m_pDlg = &dlg;
             SetTopWindow(&dlg);
@@ -123,11 +127,22 @@ public:
     }
 
 private:
+    // The window takes its log file from the settings, as at a start of the program.
+    void StoreLogFile()
+    {
+        CTessarinSettings settings;
+        settings.Load();
+        std::snprintf(settings.m_szLogFile, sizeof settings.m_szLogFile, "%s", m_strLog.c_str());
+        settings.m_nAppendToLogFile = 0;
+        if (!settings.Save())
+            std::fprintf(stderr, "the settings could not be saved\n");
+    }
+
     void Begin()
     {
-        m_pDlg->m_strComPort = "COM21";
-        m_pDlg->m_strLogFile = m_strLog;
-        m_pDlg->m_bAppendToLogFile = 0;
+        m_pDlg->OnRefreshComPorts();
+        m_pDlg->GetComPortCombo()->SetStringSelection("COM21");
+        m_pDlg->OnComPortSelChange();
         m_start = Clock::now();
         m_dStartCpu = CpuSeconds();
         m_pDlg->OnStartCapture();
@@ -141,7 +156,7 @@ private:
         const double seconds = std::chrono::duration<double>(Clock::now() - m_start).count();
         if (m_nWarmRss == 0 && lines >= m_nWant / 10) {
             m_nWarmRss = RssKb();
-            m_nWarmRows = m_pDlg->m_messageLog.GetRowCount();
+            m_nWarmRows = m_pDlg->GetMessageLog().GetRowCount();
         }
         if (lines == m_nLastLines && lines > 0)
             ++m_nStill;
@@ -157,9 +172,10 @@ private:
         m_nEndRss = RssKb();
         m_dCpuSeconds = CpuSeconds() - m_dStartCpu;
         m_nLines = lines;
-        m_nCounted = m_pDlg->m_link.GetLineCounter();
-        m_nRows = m_pDlg->m_messageLog.GetRowCount();
-        m_nNodes = m_pDlg->m_nodeList ? static_cast<long>(m_pDlg->m_nodeList->GetCount()) : 0;
+        m_nCounted = m_pDlg->GetLink().GetLineCounter();
+        m_nRows = m_pDlg->GetMessageLog().GetRowCount();
+        const auto* nodeList = dynamic_cast<wxListBox*>(m_pDlg->FindWindow(IDC_NODE_LIST));
+        m_nNodes = nodeList ? static_cast<long>(nodeList->GetCount()) : 0;
         m_pDlg->OnStopCapture();
         m_pDlg->EndDialog(wxID_OK);
     }

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "app/TessarinDlg.h"
+#include "app/settings/TessarinSettings.h"
 #include "res/Resources.h"
 
 namespace {
@@ -242,6 +243,15 @@ RunResult Capture(const std::string& folder, long frames, long rate, bool probeL
         std::exit(1);
     }
 
+    {
+        // The window takes its log file from the settings, as at a start of the program.
+        CTessarinSettings settings;
+        settings.Load();
+        std::snprintf(settings.m_szLogFile, sizeof settings.m_szLogFile, "%s/live.log", folder.c_str());
+        settings.m_nAppendToLogFile = 0;
+        if (!settings.Save())
+            std::fprintf(stderr, "the settings could not be saved\n");
+    }
     auto dlg = std::make_unique<CTessarinDlg>();
     if (!dlg->Create()) {
         std::fprintf(stderr, "the window was not created\n");
@@ -249,12 +259,10 @@ RunResult Capture(const std::string& folder, long frames, long rate, bool probeL
     }
     dlg->Show();
     if (g_bHideLog)
-        dlg->m_messageLog.Hide();
-    dlg->m_strLogFile = folder + "/live.log";
-    dlg->m_bAppendToLogFile = 0;
+        dlg->GetMessageLog().Hide();
     dlg->OnRefreshComPorts();
-    if (dlg->m_strComPort != "COM21") {
-        std::fprintf(stderr, "COM21 is not offered (\"%s\")\n", dlg->m_strComPort.c_str());
+    if (dlg->GetComPort() != "COM21") {
+        std::fprintf(stderr, "COM21 is not offered (\"%s\")\n", dlg->GetComPort().c_str());
         std::exit(1);
     }
     wxTheApp->Yield(true);
@@ -266,11 +274,13 @@ RunResult Capture(const std::string& folder, long frames, long rate, bool probeL
     long lastRows = -1;
     double lastCpu = 0;
     double lastWindowCpu = 0;
-    CDongleLink& link = dlg->m_link;
-    CMessageLogCtrl& log = dlg->m_messageLog;
+    CDongleLink& link = dlg->GetLink();
+    CMessageLogCtrl& log = dlg->GetMessageLog();
     const double cpu0 = CpuSeconds();
     const double windowCpu0 = ThreadCpuSeconds();
     const Clock::time_point t0 = Clock::now();
+    CDataBuffer* buffer = nullptr;
+    dlg->GetLink().GetDataBuffer(&buffer);
     auto done = [&] {
         const long count = link.GetLineCounter();
         if (count != lastCount || log.GetRowCount() != lastRows) {
@@ -288,7 +298,7 @@ RunResult Capture(const std::string& folder, long frames, long rate, bool probeL
             lastWindowCpu = ThreadCpuSeconds();
             return Seconds(lastChange - t0) >= quietSeconds;
         }
-        const bool drained = log.GetRowCount() == count && dlg->m_pDataBuffer->GetCount() == 0;
+        const bool drained = log.GetRowCount() == count && buffer->GetCount() == 0;
         // Every line in, or none for two seconds (the rest was lost).
         return drained && (count >= expected || Seconds(Clock::now() - lastChange) > 2.0);
     };
@@ -310,7 +320,7 @@ RunResult Capture(const std::string& folder, long frames, long rate, bool probeL
     r.rssAfter = ResidentBytes();
     dlg->OnStopCapture();
     sim.Stop();
-    r.logged = CountLines(dlg->m_strLogFile);
+    r.logged = CountLines(dlg->GetLogFile());
     dlg.reset();
     wxTheApp->Yield(true);
     return r;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/TessarinDlg.h"
+#include "res/Resources.h"
 
 namespace {
 
@@ -43,12 +44,12 @@ bool RunOnce(Run* run)
     run->create = Ms(start, Clock::now());
 
     Clock::time_point clientPainted{}, logPainted{};
-    dlg->m_pClient->Bind(wxEVT_PAINT, [&](wxPaintEvent& e) {
+    dlg->FindWindow(IDC_MESSAGE_LOG_GROUP)->GetParent()->Bind(wxEVT_PAINT, [&](wxPaintEvent& e) {
         if (clientPainted == Clock::time_point{})
             clientPainted = Clock::now();
         e.Skip();
     });
-    dlg->m_messageLog.Bind(wxEVT_PAINT, [&](wxPaintEvent& e) {
+    dlg->GetMessageLog().Bind(wxEVT_PAINT, [&](wxPaintEvent& e) {
         if (logPainted == Clock::time_point{})
             logPainted = Clock::now();
         e.Skip();

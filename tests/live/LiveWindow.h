@@ -10,17 +10,25 @@
 #include <wx/listbox.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "app/TessarinDlg.h"
+#include "app/settings/TessarinSettings.h"
 #include "res/Resources.h"
 #include "tests/support/PosixPeers.h"
 
+// The window starts with the log file the settings name: logFile, when one is given.
 inline std::unique_ptr<CTessarinDlg> OpenWindow(const std::string& logFile = "")
 {
+    if (!logFile.empty()) {
+        CTessarinSettings settings;
+        settings.Load();
+        std::snprintf(settings.m_szLogFile, sizeof settings.m_szLogFile, "%s", logFile.c_str());
+        EXPECT_TRUE(settings.Save());
+    }
     auto dlg = std::make_unique<CTessarinDlg>();
     EXPECT_TRUE(dlg->Create());
-    dlg->m_strLogFile = logFile.empty() ? dlg->m_strLogFile : logFile;
     dlg->Show();
     EXPECT_TRUE(PumpUntil([&] { return dlg->IsShownOnScreen(); }));
     return dlg;
@@ -34,13 +42,15 @@ inline void Press(wxWindow* control, int tool = 0)
     control->ProcessWindowEvent(click);
 }
 
-// A double click on the entry of this address.
+// A double click on the entry of this address, as the list reports one.
 inline void PickNode(CTessarinDlg& dlg, const char* addr)
 {
-    dlg.m_nodeList->SetSelection(wxNOT_FOUND);
-    for (unsigned i = 0; i < dlg.m_nodeList->GetCount(); ++i)
-        dlg.m_nodeList->GetString(i).StartsWith(addr) ? dlg.m_nodeList->SetSelection(int(i)) : void();
-    wxMouseEvent click(wxEVT_LEFT_DCLICK);
-    click.SetEventObject(dlg.m_nodeList);
-    dlg.m_nodeList->GetEventHandler()->ProcessEvent(click);
+    wxListBox* list = NodeList(dlg);
+    list->SetSelection(wxNOT_FOUND);
+    for (unsigned i = 0; i < list->GetCount(); ++i)
+        list->GetString(i).StartsWith(addr) ? list->SetSelection(int(i)) : void();
+    wxCommandEvent click(wxEVT_LISTBOX_DCLICK, IDC_NODE_LIST);
+    click.SetEventObject(list);
+    click.SetInt(list->GetSelection());
+    list->ProcessWindowEvent(click);
 }

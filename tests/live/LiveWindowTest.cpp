@@ -18,20 +18,21 @@ const char kPing[] =
 Texts Nodes(CTessarinDlg& dlg)
 {
     Texts entries;
-    for (unsigned i = 0; i < dlg.m_nodeList->GetCount(); ++i)
-        entries.push_back(wxString::Format("%s@%lX", dlg.m_nodeList->GetString(i),
-                                           (unsigned long)(wxUIntPtr)dlg.m_nodeList->GetClientData(i))
+    for (unsigned i = 0; i < NodeList(dlg)->GetCount(); ++i)
+        entries.push_back(wxString::Format("%s@%lX", NodeList(dlg)->GetString(i),
+                                           (unsigned long)(wxUIntPtr)NodeList(dlg)->GetClientData(i))
                               .utf8_string());
     return entries;
 }
 
 void ExpectCapturing(CTessarinDlg& dlg, bool on)
 {
-    wxWindow* const controls[] = {dlg.m_xyRssiReq,    dlg.m_refConfReq, dlg.m_refConf,
-                                  dlg.m_blindConfReq, dlg.m_blindConf,  dlg.m_blindFindReq};
+    wxWindow* const controls[] = {Child(dlg, IDC_XY_RSSI_REQ), Child(dlg, IDC_REF_CONF_REQ),
+                                  Child(dlg, IDC_REF_CONF),    Child(dlg, IDC_BLIND_CONF_REQ),
+                                  Child(dlg, IDC_BLIND_CONF),  Child(dlg, IDC_BLIND_FIND_REQ)};
     for (wxWindow* w : controls)
         EXPECT_EQ(w->IsEnabled(), on) << w->GetLabel();
-    const auto tool = [&](int id) { return dlg.m_toolBar.GetToolEnabled(id) ? '1' : '0'; };
+    const auto tool = [&](int id) { return ToolBar(dlg)->GetToolEnabled(id) ? '1' : '0'; };
     EXPECT_EQ(std::string({tool(ID_START_CAPTURE), tool(ID_STOP_CAPTURE), tool(ID_PING)}),
               on ? "011" : "100");
 }
@@ -49,7 +50,7 @@ struct LeftOpen : wxExpectModalBase<wxMessageDialog, LeftOpen> {
 TEST(LiveNodeList, ListsEachReceivedNodeOnceWithItsFirstKindAndWarnsOnceAtATime)
 {
     auto dlg = OpenWindow();
-    const auto Status = [&](int pane) { return dlg->m_statusBar.GetStatusText(pane); };
+    const auto Status = [&](int pane) { return StatusBar(*dlg)->GetStatusText(pane); };
     Texts lines = {LogLineAt(false, 0x1234, "REF_RSP"), LogLineAt(false, 0x1234, "BLIND_CONF"),
                    LogLineAt(false, 0xABCD, "REF_CONF"), LogLineAt(false, 0xABCD, "BLIND_REQ_CONF"),
                    // Sent lines list nothing, whatever their address.
@@ -66,23 +67,23 @@ TEST(LiveNodeList, ListsEachReceivedNodeOnceWithItsFirstKindAndWarnsOnceAtATime)
     }
     std::sort(expected.begin(), expected.end());
     for (const std::string& line : lines)
-        ASSERT_EQ(dlg->m_link.AddLine(line.c_str()), 1);
+        ASSERT_EQ(dlg->GetLink().AddLine(line.c_str()), 1);
     // A damaged node message names no node: its guessed kind would stay.
-    ASSERT_EQ(dlg->m_link.AddLine(LogLineAt(false, 0x0777, "0x0000").c_str(), false), 1);
+    ASSERT_EQ(dlg->GetLink().AddLine(LogLineAt(false, 0x0777, "0x0000").c_str(), false), 1);
     EXPECT_TRUE(PumpUntil([&] { return Nodes(*dlg) == expected; })) << Nodes(*dlg).size();
 
     PickNode(*dlg, "0x0301");
-    EXPECT_EQ(dlg->m_nSelectedNode, 0x0301);
+    EXPECT_EQ(dlg->GetSelectedNode(), 0x0301);
     for (int i = 0; i < 3; ++i)
-        dlg->m_link.AddLine(lines[0].c_str());
+        dlg->GetLink().AddLine(lines[0].c_str());
     // Clear empties both lists and forgets the pick; the count goes on. Lines announced
     // but cleared before the window took them show one box, not one each.
-    Press(&dlg->m_toolBar, ID_CLEAR_LOG);
+    Press(ToolBar(*dlg), ID_CLEAR_LOG);
     wxTEST_DIALOG(PumpFor(300), LeftOpen());
-    EXPECT_EQ(dlg->m_messageLog.GetRowCount() + dlg->m_nodeList->GetCount() + dlg->m_nSelectedNode, 0u);
+    EXPECT_EQ(dlg->GetMessageLog().GetRowCount() + NodeList(*dlg)->GetCount() + dlg->GetSelectedNode(), 0u);
     EXPECT_TRUE(
         PumpUntil([&] { return Status(0) == wxString::Format("Message count: %zu", lines.size() + 4); }));
-    dlg->m_link.AddLine(lines[0].c_str());
+    dlg->GetLink().AddLine(lines[0].c_str());
     EXPECT_TRUE(PumpUntil([&] { return Nodes(*dlg) == Texts{"0x1234 REF   @1234"}; }));
 
     // From the capture thread a text open or on its way is not queued again, and no other
@@ -110,27 +111,27 @@ TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
 {
     CScratchFolder folder("live");
     auto dlg = OpenWindow(folder / "session.log");
-    const auto Status = [&](int pane) { return dlg->m_statusBar.GetStatusText(pane); };
+    const auto Status = [&](int pane) { return StatusBar(*dlg)->GetStatusText(pane); };
     const wxString title = CTessarinDlg::AppTitle();
-    wxTEST_DIALOG(Press(&dlg->m_toolBar, ID_START_CAPTURE),
+    wxTEST_DIALOG(Press(ToolBar(*dlg), ID_START_CAPTURE),
                   ExpectMessageBox(title, "COM port not selected!", dlg.get()));
     ExpectCapturing(*dlg, false);
 
     CSimProcess sim;
     ASSERT_TRUE(sim.Start({"--com", "21", "--quiet", "--short-addr", "0012", "--ieee", "1"}));
     CPtyPeer other("COM23");
-    Press(&dlg->m_toolBar, ID_REFRESH_COM_PORTS);
-    EXPECT_EQ(wxJoin(dlg->m_pComPortCombo->GetStrings(), ','), "COM21,COM23");
+    Press(ToolBar(*dlg), ID_REFRESH_COM_PORTS);
+    EXPECT_EQ(wxJoin(dlg->GetComPortCombo()->GetStrings(), ','), "COM21,COM23");
     EXPECT_EQ(Status(0) + "|" + Status(2), "Message count: 0|Dongle: Disconnected");
 
-    Press(&dlg->m_toolBar, ID_START_CAPTURE);
+    Press(ToolBar(*dlg), ID_START_CAPTURE);
     ExpectCapturing(*dlg, true);
     EXPECT_TRUE(PumpUntil([&] {
         return Status(2) == "Dongle: Connected, Short Addr: 0x0012, IEEE Addr: 0x0000000000000001";
     })) << Status(2);
     // The nodes answer the broadcasts; blind nodes after their collect time.
-    Press(dlg->m_xyRssiReq);
-    Press(dlg->m_blindFindReq);
+    Press(Child(*dlg, IDC_XY_RSSI_REQ));
+    Press(Child(*dlg, IDC_BLIND_FIND_REQ));
     const Texts nodes = {"0x0000 COORD @0",   "0x0101 REF   @101", "0x0102 REF   @102",
                          "0x0103 REF   @103", "0x0104 REF   @104", "0x0105 REF   @105",
                          "0x0201 BLIND @201", "0x0202 BLIND @202", "0x0203 BLIND @203"};
@@ -138,30 +139,30 @@ TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
     // Every line counted, the count readable whole.
     EXPECT_TRUE(PumpUntil([&] { return Status(0) == "Message count: 14"; })) << Status(0);
     wxRect pane;
-    ASSERT_TRUE(dlg->m_statusBar.GetFieldRect(0, pane));
-    EXPECT_GE(pane.width - 4, dlg->m_statusBar.GetTextExtent("Message count: 2147483647").x);
-    EXPECT_EQ(dlg->m_statusBar.GetStatusWidth(1), 225);
+    ASSERT_TRUE(StatusBar(*dlg)->GetFieldRect(0, pane));
+    EXPECT_GE(pane.width - 4, StatusBar(*dlg)->GetTextExtent("Message count: 2147483647").x);
+    EXPECT_EQ(StatusBar(*dlg)->GetStatusWidth(1), 225);
 
     // Our own capture's port is in use too, though root could open it again.
-    Press(&dlg->m_toolBar, ID_REFRESH_COM_PORTS);
-    EXPECT_EQ(wxJoin(dlg->m_pComPortCombo->GetStrings(), ','), "COM21 (in use),COM23");
-    Press(&dlg->m_toolBar, ID_PING);
+    Press(ToolBar(*dlg), ID_REFRESH_COM_PORTS);
+    EXPECT_EQ(wxJoin(dlg->GetComPortCombo()->GetStrings(), ','), "COM21 (in use),COM23");
+    Press(ToolBar(*dlg), ID_PING);
     EXPECT_TRUE(PumpUntil([&] { return Status(0) == "Message count: 18"; })) << Status(0);
 
     // Unplugged: shown at a tick, nothing more comes, and Stop is silent.
     sim.Kill();
     EXPECT_TRUE(PumpUntil([&] { return Status(2) == "Dongle: Disconnected"; }));
     PumpFor(300);
-    EXPECT_EQ(dlg->m_messageLog.GetRowCount(), 18);
+    EXPECT_EQ(dlg->GetMessageLog().GetRowCount(), 18);
     ExpectCapturing(*dlg, true);
-    Press(&dlg->m_toolBar, ID_STOP_CAPTURE);
+    Press(ToolBar(*dlg), ID_STOP_CAPTURE);
     ExpectCapturing(*dlg, false);
     wxTEST_DIALOG(dlg->OnPing(), ExpectMessageBox(title, kPing, dlg.get()));
 
     // Plugged in again, the same window captures from it.
     ASSERT_TRUE(sim.Start({"--com", "21", "--quiet"}));
-    Press(&dlg->m_toolBar, ID_REFRESH_COM_PORTS);
-    Press(&dlg->m_toolBar, ID_START_CAPTURE);
+    Press(ToolBar(*dlg), ID_REFRESH_COM_PORTS);
+    Press(ToolBar(*dlg), ID_START_CAPTURE);
     EXPECT_TRUE(PumpUntil([&] { return Status(2).StartsWith("Dongle: Connected"); })) << Status(2);
 }
 

@@ -91,8 +91,8 @@ size_t CountLines(const std::string& file, const std::string& part)
 struct NodeCommands : testing::Test {
     bool StartCapture()
     {
-        Press(&m_dlg->m_toolBar, ID_START_CAPTURE);
-        return PumpUntil([&] { return m_dlg->m_link.GetDongleInfo(nullptr, nullptr); }, 5000);
+        Press(ToolBar(*m_dlg), ID_START_CAPTURE);
+        return PumpUntil([&] { return m_dlg->GetLink().GetDongleInfo(nullptr, nullptr); }, 5000);
     }
 
     CTestStore m_store;
@@ -107,44 +107,45 @@ using LogFileOptions = NodeCommands;
 TEST_F(NodeCommands, EachMessageSendsItsFrameToThePickedOrStoredNodeAndKeepsWhatItSent)
 {
     ASSERT_TRUE(m_simStarted && StartCapture());
-    m_dlg->m_link.AddLine(LogLineAt(false, 0x0202, "BLIND_RSP").c_str());
-    m_dlg->m_link.AddLine(LogLineAt(false, 0x0103, "REF_RSP").c_str());
-    ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_nodeList->GetCount() == 3; }));
+    m_dlg->GetLink().AddLine(LogLineAt(false, 0x0202, "BLIND_RSP").c_str());
+    m_dlg->GetLink().AddLine(LogLineAt(false, 0x0103, "REF_RSP").c_str());
+    ASSERT_TRUE(PumpUntil([&] { return NodeList(*m_dlg)->GetCount() == 3; }));
     const struct {
-        wxButton* button;
+        wxWindow* button;
         const char* dialog;   // opened as "Show parameters" is ticked (from the third on)
         const char *edits, *offered;
         const char* frame;                                   // empty when nothing may be sent
         const char* pick = nullptr;                          // the Node List entry double-clicked first
         const char *caption = nullptr, *refusal = nullptr;   // the box of a refused edit
     } cases[] = {
-        {m_dlg->m_refConfReq, nullptr, "", "", "02 00 18 07 CB 00 00 CA 17 00 00 09"},
-        {m_dlg->m_blindConf, nullptr, "", "",
+        {Child(*m_dlg, IDC_REF_CONF_REQ), nullptr, "", "", "02 00 18 07 CB 00 00 CA 17 00 00 09"},
+        {Child(*m_dlg, IDC_BLIND_CONF), nullptr, "", "",
          "02 00 18 12 CB 00 00 CA 16 00 0B 00 00 00 00 00 00 00 00 00 00 00 16"},
-        {m_dlg->m_refConf, PARAMS, "1016=1234 1014=10 1015=10,5", "",
+        {Child(*m_dlg, IDC_REF_CONF), PARAMS, "1016=1234 1014=10 1015=10,5", "",
          "02 00 18 0B CB 34 12 CA 15 00 04 28 00 2A 00 27"},
-        {m_dlg->m_blindConf, PARAMS,
+        {Child(*m_dlg, IDC_BLIND_CONF), PARAMS,
          "1017=0203 1018=45 1019=25 1020=1 1021=20 1022=50 1023=1a2b 1024=7 1025=3", "",
          "02 00 18 12 CB 03 02 CA 16 00 0B 2D 19 01 14 00 32 00 2B 1A 07 03 31"},
-        {m_dlg->m_refConfReq, DEST, "1039=0x0101", "", "02 00 18 07 CB 01 01 CA 17 00 00 09"},
-        {m_dlg->m_blindConfReq, DEST, "1039=202", "", "02 00 18 07 CB 02 02 CA 18 00 00 06"},
-        {m_dlg->m_xyRssiReq, nullptr, "", "", "02 00 18 07 CB FF FF CA 11 00 00 0F"},
-        {m_dlg->m_refConfReq, DEST, "", "1039=0103", "02 00 18 07 CB 03 01 CA 17 00 00 0B", "0x0103"},
-        {m_dlg->m_refConf, PARAMS, "", "1016=0202 1014=10.00",
+        {Child(*m_dlg, IDC_REF_CONF_REQ), DEST, "1039=0x0101", "", "02 00 18 07 CB 01 01 CA 17 00 00 09"},
+        {Child(*m_dlg, IDC_BLIND_CONF_REQ), DEST, "1039=202", "", "02 00 18 07 CB 02 02 CA 18 00 00 06"},
+        {Child(*m_dlg, IDC_XY_RSSI_REQ), nullptr, "", "", "02 00 18 07 CB FF FF CA 11 00 00 0F"},
+        {Child(*m_dlg, IDC_REF_CONF_REQ), DEST, "", "1039=0103", "02 00 18 07 CB 03 01 CA 17 00 00 0B",
+         "0x0103"},
+        {Child(*m_dlg, IDC_REF_CONF), PARAMS, "", "1016=0202 1014=10.00",
          "02 00 18 0B CB 02 02 CA 15 00 04 28 00 2A 00 01", "0x0202"},
-        {m_dlg->m_blindFindReq, nullptr, "", "", "02 00 18 07 CB FF FF CA 13 00 00 0D"},
+        {Child(*m_dlg, IDC_BLIND_FIND_REQ), nullptr, "", "", "02 00 18 07 CB FF FF CA 13 00 00 0D"},
         // The dongle's entry carries 0: the stored destination again.
-        {m_dlg->m_blindConfReq, DEST, "1039=10000", "1039=0202", "", "0x0000", "Invalid Destination Address!",
-         "Give a hex value between 0x0000 and 0xFFFF"},
-        {m_dlg->m_blindConf, PARAMS, "1018=1 1025=0", "", "", nullptr, "Invalid Minimum of reference nodes!",
-         "The Minimum reference nodes should be between 1 and 8"},
+        {Child(*m_dlg, IDC_BLIND_CONF_REQ), DEST, "1039=10000", "1039=0202", "", "0x0000",
+         "Invalid Destination Address!", "Give a hex value between 0x0000 and 0xFFFF"},
+        {Child(*m_dlg, IDC_BLIND_CONF), PARAMS, "1018=1 1025=0", "", "", nullptr,
+         "Invalid Minimum of reference nodes!", "The Minimum reference nodes should be between 1 and 8"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         c.pick ? PickNode(*m_dlg, c.pick) : void();
-        m_dlg->m_showParameters->SetValue(&c - cases >= 2);   // ticked as a user does
+        Child<wxCheckBox>(*m_dlg, IDC_SHOW_PARAMETERS)->SetValue(&c - cases >= 2);   // ticked as a user does
         wxCommandEvent tick(wxEVT_CHECKBOX, IDC_SHOW_PARAMETERS);
-        m_dlg->m_showParameters->ProcessWindowEvent(tick);
+        Child<wxCheckBox>(*m_dlg, IDC_SHOW_PARAMETERS)->ProcessWindowEvent(tick);
         const size_t count = ReadLines(m_record).size();
         const ExpectMessageBox box(c.caption ? c.caption : "", c.refusal ? c.refusal : "");
         wxTEST_DIALOG(Press(c.button), Answer(c.dialog, c.edits, c.offered),
@@ -164,12 +165,13 @@ TEST_F(NodeCommands, EachMessageSendsItsFrameToThePickedOrStoredNodeAndKeepsWhat
     const std::string sent =
         "chkParam=0x1 chkBroadcast=0x0 destAddrRefN=0x202 xPos=0x28 yPos=0x2A destAddrBlindN=0x202 A=0x2D "
         "nIndex=0x19 mode=0x1 collectTime=0x14 cycleTime=0x32 reportShortAddr=0x1A2B reportEndpoint=0x7 "
-        "minRefNodes=0x3 appendToLogFile=0x0 strLogFile=Tessarin.log ";
+        "minRefNodes=0x3 appendToLogFile=0x0 strLogFile=" +
+        m_dlg->GetLogFile() + ' ';
     EXPECT_EQ(stored(), sent);
     // Unplugged, the frame cannot be written: the user is told at once, nothing is kept.
     m_sim.Kill();
-    ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_link.IsDeviceGone(); }));
-    wxTEST_DIALOG(Press(m_dlg->m_refConf), Answer(PARAMS, "1014=3", "1015=10.50"),
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->GetLink().IsDeviceGone(); }));
+    wxTEST_DIALOG(Press(Child(*m_dlg, IDC_REF_CONF)), Answer(PARAMS, "1014=3", "1015=10.50"),
                   ExpectMessageBox(CTessarinDlg::AppTitle(), "Not able to send REF_NODE_CONF!", m_dlg.get()));
     EXPECT_EQ(stored(), sent);
 }
@@ -184,9 +186,9 @@ TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCaptu
     ASSERT_TRUE(StartCapture());
     // A bare name gets ".log"; the running capture keeps its file.
     wxTEST_DIALOG(m_dlg->OnLogFile(), Chooser(m_folder / "second"));
-    EXPECT_EQ(m_dlg->m_strLogFile, second);
-    Press(m_dlg->m_xyRssiReq);
-    Press(&m_dlg->m_toolBar, ID_STOP_CAPTURE);
+    EXPECT_EQ(m_dlg->GetLogFile(), second);
+    Press(Child(*m_dlg, IDC_XY_RSSI_REQ));
+    Press(ToolBar(*m_dlg), ID_STOP_CAPTURE);
     EXPECT_EQ(CountLines(first, "XY_RSSI_REQ"), 1u);
 
     // The log file then holds this capture's PING and those it was appended to.
@@ -197,7 +199,7 @@ TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCaptu
         EXPECT_EQ(Stored()[14] + (m_dlg->GetMenuBar()->IsChecked(item) ? " checked" : ""),
                   on ? "appendToLogFile=0x1 checked" : "appendToLogFile=0x0");
         EXPECT_TRUE(StartCapture());
-        Press(&m_dlg->m_toolBar, ID_STOP_CAPTURE);
+        Press(ToolBar(*m_dlg), ID_STOP_CAPTURE);
         EXPECT_EQ(CountLines(second, "PING_REQUEST"), pings) << on;
     };
     captureWithAppend(true, 1);
@@ -230,11 +232,11 @@ TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCaptu
         const bool taken = &path >= &paths[3];
         const ExpectMessageBox refused("Tessarin", "Invalid file name!", m_dlg.get(), wxOK, wxICON_ERROR);
         wxTEST_DIALOG(m_dlg->OnLogFile(), Chooser(path), taken ? refused.Optional() : refused);
-        EXPECT_EQ(m_dlg->m_strLogFile, taken || path.empty() ? path.utf8_string() : kept);
+        EXPECT_EQ(m_dlg->GetLogFile(), taken || path.empty() ? path.utf8_string() : kept);
         EXPECT_EQ(Stored()[15], "strLogFile=" + (taken ? path.utf8_string() : kept));
     }
     m_dlg = OpenWindow();
-    EXPECT_EQ(m_dlg->m_strLogFile, m_folder / "third.txt");
+    EXPECT_EQ(m_dlg->GetLogFile(), m_folder / "third.txt");
 }
 
 }   // namespace

@@ -7,11 +7,16 @@
 
 #define wxTEST_DIALOG_HOOK_CLASS GTestModalHook
 #include <wx/app.h>
+#include <wx/listbox.h>
 #include <wx/msgdlg.h>
+#include <wx/statusbr.h>
+#include <wx/toolbar.h>
 #include <wx/testing.h>
 #include <wx/utils.h>
 
 #include <chrono>
+
+#include "res/Resources.h"
 
 class GTestModalHook : public wxTestingModalHook {
 public:
@@ -33,6 +38,26 @@ private:
     const char* m_file;
     int m_line;
 };
+
+// A window's child by its resource number, as a user's automation finds it; null when
+// there is none of that kind.
+template <class T = wxWindow>
+T* Child(wxWindow& window, int id)
+{
+    return dynamic_cast<T*>(window.FindWindow(id));
+}
+inline wxToolBar* ToolBar(wxWindow& window)
+{
+    return Child<wxToolBar>(window, IDC_TOOLBAR);
+}
+inline wxStatusBar* StatusBar(wxWindow& window)
+{
+    return Child<wxStatusBar>(window, IDC_STATUS_BAR);
+}
+inline wxListBox* NodeList(wxWindow& window)
+{
+    return Child<wxListBox>(window, IDC_NODE_LIST);
+}
 
 // Runs pending events until cond() holds; false when it still fails after ms.
 template <class Cond>

@@ -73,7 +73,7 @@ TEST(HoverHelp, TipAppearsOnlyWhenTheCursorRestedAtItsAnchor)
     ASSERT_TRUE(PumpUntil([&] { return !tip.IsPending(); }));
     EXPECT_FALSE(tip.IsShown()) << "a pixel off";
     tip.ShowTip(&frame, 51, 60, "b text", 400);
-    tip.m_pSuppressed = &frame;
+    tip.Suppress(&frame);
     ASSERT_TRUE(PumpUntil([&] { return !tip.IsPending(); }));
     EXPECT_FALSE(tip.IsShown()) << "suppressed";
 
@@ -91,7 +91,7 @@ TEST(HoverHelp, MainWindowKeepsHelpAwayAfterAClickUntilThePointerLeaves)
     ASSERT_TRUE(PumpUntil([&] { return dlg.IsShownOnScreen(); }));
     PumpFor(300);
     wxUIActionSimulator sim;
-    CToolTipCtrlEx& tip = dlg.m_toolTip;
+    const CToolTipCtrlEx& tip = dlg.GetToolTip();
     // The help a move asks for: what the tip holds while its delay runs.
     auto moveTo = [&](const wxPoint& point) {
         sim.MouseMove(point);
