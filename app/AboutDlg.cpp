@@ -15,7 +15,7 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
     : wxDialog(parent, IDD_ABOUTBOX, "About Tessarin", wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX)
 {
-    // Template 100: 235 x 55 dialog units.
+    // IDD_ABOUTBOX: 235 x 55 dialog units.
     SetClientSize(ConvertDialogToPixels(wxSize(235, 55)));
 
     wxImage image;
