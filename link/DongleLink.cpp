@@ -18,6 +18,65 @@ std::string WithName(const char* text, const char* name)
     return std::string(text) + (name ? name : "");
 }
 
+// What each outgoing message type becomes: its log name, the dongle command that carries
+// it, whether its line shows the dongle's address, and the encoder of the payload after
+// the tag (none for the dongle's own commands).
+struct OutgoingMessage {
+    uint32_t type;
+    const char* name;
+    uint16_t command;
+    bool bToDongle;
+    int (*encode)(const CMsgCodec& codec, uint8_t* out, const uint32_t* w);
+};
+
+uint16_t Word16(uint32_t w)
+{
+    return static_cast<uint16_t>(w);
+}
+uint8_t Byte(uint32_t w)
+{
+    return static_cast<uint8_t>(w);
+}
+
+const OutgoingMessage kOutgoing[] = {
+    {MSG_PING_REQUEST, "PING_REQUEST", CMD_PING_REQUEST, true, nullptr},
+    {MSG_GET_DEVICE_INFO, "GET_DEVICE_INFO", CMD_GET_DEVICE_INFO, true, nullptr},
+    {MSG_XY_RSSI_REQ, "XY_RSSI_REQ", CMD_DATA_REQUEST, false,
+     [](const CMsgCodec& c, uint8_t* out, const uint32_t* w) {
+         return c.EncodeXyRssiReq(out, Word16(w[1]));
+     }},
+    {MSG_BLIND_FIND_REQ, "BLIND_FIND_REQ", CMD_DATA_REQUEST, false,
+     [](const CMsgCodec& c, uint8_t* out, const uint32_t* w) {
+         return c.EncodeBlindFindReq(out, Word16(w[1]));
+     }},
+    {MSG_REF_NODE_CONF, "REF_NODE_CONF", CMD_DATA_REQUEST, false,
+     [](const CMsgCodec& c, uint8_t* out, const uint32_t* w) {
+         return c.EncodeRefNodeConf(out, Word16(w[1]), Word16(w[2]), Word16(w[3]));
+     }},
+    {MSG_BLIND_NODE_CONF, "BLIND_NODE_CONF", CMD_DATA_REQUEST, false,
+     [](const CMsgCodec& c, uint8_t* out, const uint32_t* w) {
+         return c.EncodeBlindNodeConf(out, Word16(w[1]), Byte(w[2]), Byte(w[3]), Byte(w[4]), Word16(w[5]),
+                                      Word16(w[6]), Word16(w[7]), Byte(w[8]), Byte(w[9]));
+     }},
+    {MSG_REF_NODE_REQ_CONF, "REF_NODE_REQ_CONF", CMD_DATA_REQUEST, false,
+     [](const CMsgCodec& c, uint8_t* out, const uint32_t* w) {
+         return c.EncodeRefNodeReqConf(out, Word16(w[1]));
+     }},
+    {MSG_BLIND_NODE_REQ_CONF, "BLIND_NODE_REQ_CONF", CMD_DATA_REQUEST, false,
+     [](const CMsgCodec& c, uint8_t* out, const uint32_t* w) {
+         return c.EncodeBlindNodeReqConf(out, Word16(w[1]));
+     }},
+};
+
+const OutgoingMessage* FindOutgoing(uint32_t type)
+{
+    for (const OutgoingMessage& m : kOutgoing) {
+        if (m.type == type)
+            return &m;
+    }
+    return nullptr;
+}
+
 }   // namespace
 
 CDongleLink::CDongleLink()
@@ -125,52 +184,20 @@ int CDongleLink::SendDongleMessage(const DongleMessage& msg)
     if (m_bRunning.load() == 0)
         return 0;
 
-    const uint32_t* w = msg.word;
-    const uint16_t addr = static_cast<uint16_t>(w[1]);
-    uint8_t data[MAX_TX_DATA_LENGTH];
-    int length = 0;
-    uint16_t command = CMD_DATA_REQUEST;
-    uint16_t lineAddr = addr;
-    const char* const name = DongleMessageName(w[0]);
-
-    data[0] = MSG_TAG_FIRST;
-    switch (w[0]) {
-    case MSG_PING_REQUEST:
-        command = CMD_PING_REQUEST;
-        lineAddr = DONGLE_ADDR;
-        // Unknown from the request on: only the answer it brings may make it known again.
-        SetDongleUnknown();
-        break;
-    case MSG_GET_DEVICE_INFO:
-        command = CMD_GET_DEVICE_INFO;
-        lineAddr = DONGLE_ADDR;
-        break;
-    case MSG_XY_RSSI_REQ:
-        length = 1 + m_codec.EncodeXyRssiReq(data + 1, addr);
-        break;
-    case MSG_BLIND_FIND_REQ:
-        length = 1 + m_codec.EncodeBlindFindReq(data + 1, addr);
-        break;
-    case MSG_REF_NODE_CONF:
-        length = 1 + m_codec.EncodeRefNodeConf(data + 1, addr, static_cast<uint16_t>(w[2]),
-                                               static_cast<uint16_t>(w[3]));
-        break;
-    case MSG_BLIND_NODE_CONF:
-        length = 1 + m_codec.EncodeBlindNodeConf(
-                         data + 1, addr, static_cast<uint8_t>(w[2]), static_cast<uint8_t>(w[3]),
-                         static_cast<uint8_t>(w[4]), static_cast<uint16_t>(w[5]), static_cast<uint16_t>(w[6]),
-                         static_cast<uint16_t>(w[7]), static_cast<uint8_t>(w[8]), static_cast<uint8_t>(w[9]));
-        break;
-    case MSG_REF_NODE_REQ_CONF:
-        length = 1 + m_codec.EncodeRefNodeReqConf(data + 1, addr);
-        break;
-    case MSG_BLIND_NODE_REQ_CONF:
-        length = 1 + m_codec.EncodeBlindNodeReqConf(data + 1, addr);
-        break;
-    default:
+    const OutgoingMessage* const out = FindOutgoing(msg.word[0]);
+    if (!out) {
         Warn("Unknown message type");
         return 0;
     }
+    // Unknown from the request on: only the answer it brings may make it known again.
+    if (msg.word[0] == MSG_PING_REQUEST)
+        SetDongleUnknown();
+    uint8_t data[MAX_TX_DATA_LENGTH];
+    data[0] = MSG_TAG_FIRST;
+    const int length = out->encode ? 1 + out->encode(m_codec, data + 1, msg.word) : 0;
+    const uint16_t command = out->command;
+    const uint16_t lineAddr = out->bToDongle ? DONGLE_ADDR : static_cast<uint16_t>(msg.word[1]);
+    const char* const name = out->name;
 
     uint8_t frame[MAX_TX_FRAME];
     const int frameSize = BuildFrame(command, data, length, frame);
@@ -192,12 +219,8 @@ int CDongleLink::SendDongleMessage(const DongleMessage& msg)
 
 const char* DongleMessageName(uint32_t type)
 {
-    static const char* const names[] = {"PING_REQUEST",      "GET_DEVICE_INFO",
-                                        "XY_RSSI_REQ",       nullptr,
-                                        "BLIND_FIND_REQ",    nullptr,
-                                        "REF_NODE_CONF",     "BLIND_NODE_CONF",
-                                        "REF_NODE_REQ_CONF", "BLIND_NODE_REQ_CONF"};
-    return type < sizeof names / sizeof names[0] ? names[type] : nullptr;
+    const OutgoingMessage* const out = FindOutgoing(type);
+    return out ? out->name : nullptr;
 }
 
 void CDongleLink::SetNotifyWindow(ILineReadyNotify* pNotify)

@@ -1,5 +1,6 @@
 #include "platform/RegistryHive.h"
 
+#include "platform/Registry.h"
 #include "platform/Text.h"
 
 #include <cstdio>
@@ -79,7 +80,7 @@ int Utf16ToUtf8(const uint8_t* p, size_t n, bool bigEndian, std::string& out)
 
 bool IsStringType(uint32_t type)
 {
-    return type == 1 || type == 2 || type == 7;
+    return type == TREG_SZ || type == TREG_EXPAND_SZ || type == TREG_MULTI_SZ;
 }
 
 // Reads a quoted string starting at s[pos] == '"'; pos ends after the closing quote.
@@ -213,7 +214,7 @@ void AppendValueLine(std::string& out, const RegistryHiveValue& v)
         AppendEscaped(out, v.name);
     out += '=';
     char buf[32];
-    if (v.type == 4 && v.data.size() == 4) {
+    if (v.type == TREG_DWORD && v.data.size() == 4) {
         uint32_t d = uint32_t(v.data[0]) | uint32_t(v.data[1]) << 8 | uint32_t(v.data[2]) << 16 |
                      uint32_t(v.data[3]) << 24;
         std::snprintf(buf, sizeof buf, "dword:%08x", unsigned(d));
@@ -221,7 +222,7 @@ void AppendValueLine(std::string& out, const RegistryHiveValue& v)
     } else if (FitsPlainString(v)) {
         AppendEscaped(out, std::string(v.data.begin(), v.data.end() - 1));
     } else {
-        if (v.type == 3)
+        if (v.type == TREG_BINARY)
             out += "hex:";
         else {
             std::snprintf(buf, sizeof buf, "hex(%x):", unsigned(v.type));
@@ -374,30 +375,10 @@ RegistryHiveDamage CRegistryHive::Parse(const uint8_t* text, size_t length)
     m_keys.clear();
     RegistryHiveDamage damage;
 
-    std::string s;
     bool bWide = false;
-    int decodeErrors = 0;
-    if (length >= 2 && text[0] == 0xFF && text[1] == 0xFE) {
-        bWide = true;
-        decodeErrors = Utf16ToUtf8(text + 2, length - 2, false, s);
-    } else if (length >= 2 && text[0] == 0xFE && text[1] == 0xFF) {
-        bWide = true;
-        decodeErrors = Utf16ToUtf8(text + 2, length - 2, true, s);
-    } else if (length >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF) {
-        s.assign(reinterpret_cast<const char*>(text) + 3, length - 3);
-    } else {
-        s.assign(reinterpret_cast<const char*>(text), length);
-    }
-
-    std::vector<std::string> lines;
-    for (size_t b = 0; b <= s.size();) {
-        size_t e = s.find('\n', b);
-        if (e == std::string::npos)
-            e = s.size();
-        size_t end = (e > b && s[e - 1] == '\r') ? e - 1 : e;
-        lines.push_back(s.substr(b, end - b));
-        b = e + 1;
-    }
+    std::string s;
+    const int decodeErrors = DecodeText(text, length, s, bWide);
+    const std::vector<std::string> lines = SplitLines(s);
 
     size_t i = 0;
     while (i < lines.size() && Trim(lines[i]).empty())
@@ -408,14 +389,10 @@ RegistryHiveDamage CRegistryHive::Parse(const uint8_t* text, size_t length)
         return damage;
     }
     int version = bWide ? 5 : 4;
-    std::string first = Trim(lines[i]);
-    if (first == kHeader4) {
+    const std::string first = Trim(lines[i]);
+    if (first == kHeader4 || first == kHeader5) {
         damage.bHeaderKnown = true;
-        version = 4;
-        ++i;
-    } else if (first == kHeader5) {
-        damage.bHeaderKnown = true;
-        version = 5;
+        version = first == kHeader4 ? 4 : 5;
         ++i;
     }
     if (decodeErrors) {
@@ -423,141 +400,188 @@ RegistryHiveDamage CRegistryHive::Parse(const uint8_t* text, size_t length)
         damage.nFirstBadLine = 1;
     }
 
-    auto bad = [&](size_t line) {
-        ++damage.nBadLines;
-        if (!damage.nFirstBadLine)
-            damage.nFirstBadLine = int(line + 1);
-    };
-
     std::string current;   // "" when no usable key line precedes
     for (; i < lines.size(); ++i) {
         const size_t lineNo = i;
-        std::string line = Trim(lines[i]);
+        const std::string line = Trim(lines[i]);
         if (line.empty() || line[0] == ';')
             continue;
-
-        if (line[0] == '[') {
-            current.clear();
-            if (line.back() != ']') {
-                bad(lineNo);
-                continue;
-            }
-            std::string inner = line.substr(1, line.size() - 2);
-            bool bDelete = !inner.empty() && inner[0] == '-';
-            std::string path = NormalisePath(bDelete ? inner.substr(1) : inner);
-            // "[\-x]" would name a key "-x" that the writer could only give back as a
-            // deletion: the key and its values would vanish at the next load.
-            if (path.empty() || (!bDelete && path[0] == '-')) {
-                bad(lineNo);
-                continue;
-            }
-            if (bDelete) {
-                DeleteKey(path);
-            } else {
-                CreateKey(path);
-                current = path;
-            }
-            continue;
+        const bool bOk =
+            line[0] == '[' ? ParseKeyLine(line, current) : ParseValueLine(lines, i, version, current);
+        if (!bOk) {
+            ++damage.nBadLines;
+            if (!damage.nFirstBadLine)
+                damage.nFirstBadLine = int(lineNo + 1);
         }
-
-        if (line[0] != '"' && line[0] != '@') {
-            bad(lineNo);
-            continue;
-        }
-        size_t pos = 0;
-        std::string name;
-        if (line[0] == '@') {
-            pos = 1;
-        } else if (!ReadQuoted(line, pos, name)) {
-            bad(lineNo);
-            continue;
-        }
-        while (pos < line.size() && IsBlank(line[pos]))
-            ++pos;
-        if (pos >= line.size() || line[pos] != '=') {
-            bad(lineNo);
-            continue;
-        }
-        ++pos;
-        while (pos < line.size() && IsBlank(line[pos]))
-            ++pos;
-
-        uint32_t type = 0;
-        std::vector<uint8_t> data;
-        bool bDeleteValue = false;
-        bool bOk = false;
-        if (pos < line.size() && line[pos] == '-' && OnlyBlanksFrom(line, pos + 1)) {
-            bDeleteValue = true;
-            bOk = true;
-        } else if (pos < line.size() && line[pos] == '"') {
-            std::string text;
-            if (ReadQuoted(line, pos, text) && OnlyBlanksFrom(line, pos)) {
-                type = 1;
-                data.assign(text.begin(), text.end());
-                data.push_back(0);
-                bOk = true;
-            }
-        } else if (StartsWithNoCase(line, pos, "dword:")) {
-            std::string digits = Trim(line.substr(pos + 6));
-            if (!digits.empty() && digits.size() <= 8) {
-                uint32_t d = 0;
-                bOk = true;
-                for (char c : digits) {
-                    int h = HexDigit(c);
-                    if (h < 0)
-                        bOk = false;
-                    d = d << 4 | uint32_t(h < 0 ? 0 : h);
-                }
-                type = 4;
-                data = {uint8_t(d), uint8_t(d >> 8), uint8_t(d >> 16), uint8_t(d >> 24)};
-            }
-        } else if (StartsWithNoCase(line, pos, "hex")) {
-            size_t p = pos + 3;
-            bool bTypeOk = true;
-            type = 3;
-            if (p < line.size() && line[p] == '(') {
-                size_t close = line.find(')', p);
-                if (close == std::string::npos || close == p + 1 || close - p - 1 > 8) {
-                    bTypeOk = false;
-                } else {
-                    type = 0;
-                    for (size_t q = p + 1; q < close; ++q) {
-                        int h = HexDigit(line[q]);
-                        if (h < 0)
-                            bTypeOk = false;
-                        type = type << 4 | uint32_t(h < 0 ? 0 : h);
-                    }
-                    p = close + 1;
-                }
-            }
-            if (bTypeOk && p < line.size() && line[p] == ':') {
-                std::string list = line.substr(p + 1);
-                // A trailing backslash continues the list on the next line.
-                while (!list.empty() && list.back() == '\\' && i + 1 < lines.size()) {
-                    list.pop_back();
-                    list += Trim(lines[++i]);
-                }
-                if (!list.empty() && list.back() == '\\')
-                    list.pop_back();   // the file ended inside the list
-                bOk = ParseHexBytes(list, data);
-                if (bOk && version == 5 && IsStringType(type) && data.size() % 2 == 0) {
-                    // Version 5.00 writes string types as UTF-16LE bytes.
-                    std::string narrow;
-                    Utf16ToUtf8(data.data(), data.size(), false, narrow);
-                    data.assign(narrow.begin(), narrow.end());
-                }
-            }
-        }
-        if (!bOk || current.empty()) {
-            bad(lineNo);
-            continue;
-        }
-        if (bDeleteValue)
-            DeleteValue(current, name);
-        else
-            SetValue(current, name, type, data.data(), data.size());
     }
     return damage;
+}
+
+int CRegistryHive::DecodeText(const uint8_t* text, size_t length, std::string& out, bool& bWide)
+{
+    bWide = false;
+    if (length >= 2 && text[0] == 0xFF && text[1] == 0xFE) {
+        bWide = true;
+        return Utf16ToUtf8(text + 2, length - 2, false, out);
+    }
+    if (length >= 2 && text[0] == 0xFE && text[1] == 0xFF) {
+        bWide = true;
+        return Utf16ToUtf8(text + 2, length - 2, true, out);
+    }
+    if (length >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF)
+        out.assign(reinterpret_cast<const char*>(text) + 3, length - 3);
+    else
+        out.assign(reinterpret_cast<const char*>(text), length);
+    return 0;
+}
+
+std::vector<std::string> CRegistryHive::SplitLines(const std::string& s)
+{
+    std::vector<std::string> lines;
+    for (size_t b = 0; b <= s.size();) {
+        size_t e = s.find('\n', b);
+        if (e == std::string::npos)
+            e = s.size();
+        const size_t end = (e > b && s[e - 1] == '\r') ? e - 1 : e;
+        lines.push_back(s.substr(b, end - b));
+        b = e + 1;
+    }
+    return lines;
+}
+
+bool CRegistryHive::ParseKeyLine(const std::string& line, std::string& current)
+{
+    current.clear();
+    if (line.back() != ']')
+        return false;
+    const std::string inner = line.substr(1, line.size() - 2);
+    const bool bDelete = !inner.empty() && inner[0] == '-';
+    const std::string path = NormalisePath(bDelete ? inner.substr(1) : inner);
+    // "[\-x]" would name a key "-x" that the writer could only give back as a
+    // deletion: the key and its values would vanish at the next load.
+    if (path.empty() || (!bDelete && path[0] == '-'))
+        return false;
+    if (bDelete) {
+        DeleteKey(path);
+    } else {
+        CreateKey(path);
+        current = path;
+    }
+    return true;
+}
+
+bool CRegistryHive::ParseValueLine(const std::vector<std::string>& lines, size_t& i, int version,
+                                   const std::string& current)
+{
+    const std::string line = Trim(lines[i]);
+    if (line[0] != '"' && line[0] != '@')
+        return false;
+    size_t pos = 0;
+    std::string name;
+    if (line[0] == '@')
+        pos = 1;
+    else if (!ReadQuoted(line, pos, name))
+        return false;
+    while (pos < line.size() && IsBlank(line[pos]))
+        ++pos;
+    if (pos >= line.size() || line[pos] != '=')
+        return false;
+    ++pos;
+    while (pos < line.size() && IsBlank(line[pos]))
+        ++pos;
+
+    uint32_t type = TREG_NONE;
+    std::vector<uint8_t> data;
+    bool bDeleteValue = false;
+    bool bOk = false;
+    if (pos < line.size() && line[pos] == '-' && OnlyBlanksFrom(line, pos + 1)) {
+        bDeleteValue = true;
+        bOk = true;
+    } else if (pos < line.size() && line[pos] == '"') {
+        bOk = ParseStringData(line, pos, type, data);
+    } else if (StartsWithNoCase(line, pos, "dword:")) {
+        bOk = ParseDwordData(line.substr(pos + 6), type, data);
+    } else if (StartsWithNoCase(line, pos, "hex")) {
+        bOk = ParseHexData(lines, i, line, pos + 3, version, type, data);
+    }
+    if (!bOk || current.empty())
+        return false;
+    if (bDeleteValue)
+        DeleteValue(current, name);
+    else
+        SetValue(current, name, type, data.data(), data.size());
+    return true;
+}
+
+bool CRegistryHive::ParseStringData(const std::string& line, size_t pos, uint32_t& type,
+                                    std::vector<uint8_t>& data)
+{
+    std::string text;
+    if (!ReadQuoted(line, pos, text) || !OnlyBlanksFrom(line, pos))
+        return false;
+    type = TREG_SZ;
+    data.assign(text.begin(), text.end());
+    data.push_back(0);
+    return true;
+}
+
+bool CRegistryHive::ParseDwordData(const std::string& rest, uint32_t& type, std::vector<uint8_t>& data)
+{
+    const std::string digits = Trim(rest);
+    if (digits.empty() || digits.size() > 8)
+        return false;
+    uint32_t d = 0;
+    bool bOk = true;
+    for (char c : digits) {
+        const int h = HexDigit(c);
+        if (h < 0)
+            bOk = false;
+        d = d << 4 | uint32_t(h < 0 ? 0 : h);
+    }
+    type = TREG_DWORD;
+    data = {uint8_t(d), uint8_t(d >> 8), uint8_t(d >> 16), uint8_t(d >> 24)};
+    return bOk;
+}
+
+bool CRegistryHive::ParseHexData(const std::vector<std::string>& lines, size_t& i, const std::string& line,
+                                 size_t p, int version, uint32_t& type, std::vector<uint8_t>& data)
+{
+    type = TREG_BINARY;
+    if (p < line.size() && line[p] == '(') {
+        const size_t close = line.find(')', p);
+        if (close == std::string::npos || close == p + 1 || close - p - 1 > 8)
+            return false;
+        type = 0;
+        bool bTypeOk = true;
+        for (size_t q = p + 1; q < close; ++q) {
+            const int h = HexDigit(line[q]);
+            if (h < 0)
+                bTypeOk = false;
+            type = type << 4 | uint32_t(h < 0 ? 0 : h);
+        }
+        if (!bTypeOk)
+            return false;
+        p = close + 1;
+    }
+    if (p >= line.size() || line[p] != ':')
+        return false;
+    std::string list = line.substr(p + 1);
+    // A trailing backslash continues the list on the next line.
+    while (!list.empty() && list.back() == '\\' && i + 1 < lines.size()) {
+        list.pop_back();
+        list += Trim(lines[++i]);
+    }
+    if (!list.empty() && list.back() == '\\')
+        list.pop_back();   // the file ended inside the list
+    if (!ParseHexBytes(list, data))
+        return false;
+    if (version == 5 && IsStringType(type) && data.size() % 2 == 0) {
+        // Version 5.00 writes string types as UTF-16LE bytes.
+        std::string narrow;
+        Utf16ToUtf8(data.data(), data.size(), false, narrow);
+        data.assign(narrow.begin(), narrow.end());
+    }
+    return true;
 }
 
 std::string CRegistryHive::Write() const

@@ -63,6 +63,20 @@ public:
     static bool SameName(const std::string& a, const std::string& b);
 
 private:
+    // The steps of Parse. Text in either byte order or UTF-8 becomes UTF-8 (returns the
+    // count of undecodable units); each key or value line is taken or refused (false);
+    // a value line's data may continue over the following lines (i moves past them).
+    static int DecodeText(const uint8_t* text, size_t length, std::string& out, bool& bWide);
+    static std::vector<std::string> SplitLines(const std::string& s);
+    bool ParseKeyLine(const std::string& line, std::string& current);
+    bool ParseValueLine(const std::vector<std::string>& lines, size_t& i, int version,
+                        const std::string& current);
+    static bool ParseStringData(const std::string& line, size_t pos, uint32_t& type,
+                                std::vector<uint8_t>& data);
+    static bool ParseDwordData(const std::string& rest, uint32_t& type, std::vector<uint8_t>& data);
+    static bool ParseHexData(const std::vector<std::string>& lines, size_t& i, const std::string& line,
+                             size_t p, int version, uint32_t& type, std::vector<uint8_t>& data);
+
     RegistryHiveKey* FindKey(const std::string& path);
     const RegistryHiveKey* FindKey(const std::string& path) const;
 
