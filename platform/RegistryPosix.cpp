@@ -527,6 +527,21 @@ bool IsValidSubKey(const char* subKey)
     return true;
 }
 
+// The arguments an open or a create is refused for, in the registry's order; the
+// parent's path on success.
+RegStatus CheckKeyArguments(CHiveStore& s, RegKey parent, const char* subKey, const RegKey* result,
+                            std::string* parentPath)
+{
+    *parentPath = s.PathOf(parent);
+    if (parentPath->empty())
+        return TREG_INVALID_HANDLE;
+    if (!result)
+        return TREG_INVALID_PARAMETER;
+    if (!IsValidSubKey(subKey))
+        return TREG_BAD_PATHNAME;
+    return TREG_SUCCESS;
+}
+
 }   // namespace
 
 RegStatus RegistryOpenKey(RegKey parent, const char* subKey, uint32_t /*options*/, uint32_t access,
@@ -534,13 +549,10 @@ RegStatus RegistryOpenKey(RegKey parent, const char* subKey, uint32_t /*options*
 {
     CHiveStore& s = Store();
     std::lock_guard<std::mutex> guard(s.m_mutex);
-    std::string parentPath = s.PathOf(parent);
-    if (parentPath.empty())
-        return TREG_INVALID_HANDLE;
-    if (!result)
-        return TREG_INVALID_PARAMETER;
-    if (!IsValidSubKey(subKey))
-        return TREG_BAD_PATHNAME;
+    std::string parentPath;
+    const RegStatus status = CheckKeyArguments(s, parent, subKey, result, &parentPath);
+    if (status != TREG_SUCCESS)
+        return status;
     if (parent == TREG_HKEY_CURRENT_USER && (!subKey || !*subKey)) {
         *result = TREG_HKEY_CURRENT_USER;
         return TREG_SUCCESS;
@@ -559,21 +571,18 @@ RegStatus RegistryCreateKey(RegKey parent, const char* subKey, uint32_t /*reserv
 {
     CHiveStore& s = Store();
     std::lock_guard<std::mutex> guard(s.m_mutex);
-    std::string parentPath = s.PathOf(parent);
-    if (parentPath.empty())
-        return TREG_INVALID_HANDLE;
-    if (!result)
-        return TREG_INVALID_PARAMETER;
-    if (!IsValidSubKey(subKey))
-        return TREG_BAD_PATHNAME;
+    std::string parentPath;
+    const RegStatus status = CheckKeyArguments(s, parent, subKey, result, &parentPath);
+    if (status != TREG_SUCCESS)
+        return status;
     s.Refresh();
     std::string path = CRegistryHive::JoinPath(parentPath, subKey);
     bool bNew = !s.m_tree.HasKey(path);
     bool bWrites = bNew || (access & (TREG_KEY_SET_VALUE | TREG_KEY_CREATE_SUB_KEY)) != 0;
     if (bWrites) {
-        RegStatus status = s.CheckWritable();
-        if (status != TREG_SUCCESS)
-            return status;
+        const RegStatus writable = s.CheckWritable();
+        if (writable != TREG_SUCCESS)
+            return writable;
     }
     RegKey h = s.NewHandle(path, access);
     if (bNew) {
