@@ -1,10 +1,12 @@
 #include "controls/MessageLogCtrl.h"
 
+#include <wx/clipbrd.h>
 #include <wx/dcbuffer.h>
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
 #include <wx/graphics.h>
 #include <wx/image.h>
+#include <wx/menu.h>
 #include <wx/renderer.h>
 #include <wx/settings.h>
 
@@ -33,11 +35,19 @@ wxBEGIN_EVENT_TABLE(CMessageLogCtrl, wxWindow)
     EVT_KEY_DOWN(CMessageLogCtrl::OnKeyDown)
     EVT_SCROLLWIN(CMessageLogCtrl::OnScroll)
     EVT_TIMER(wxID_ANY, CMessageLogCtrl::OnRowPaintTimer)
+    EVT_IDLE(CMessageLogCtrl::OnIdle)
+    EVT_CONTEXT_MENU(CMessageLogCtrl::OnContextMenu)
 wxEND_EVENT_TABLE()
 // clang-format on
 
 namespace {
 const int kHeaderHeight = CMessageLogCtrl::kHeaderHeight;
+// Left and Right move the view sideways by this many pixels.
+const int kKeyScrollStep = 20;
+// A new filter is looked at this long before the first paint: the first page is
+// usually found well within it.
+constexpr std::chrono::milliseconds kFilterFirstSlice{50};
+constexpr std::chrono::milliseconds kFilterIdleSlice{15};
 
 // Appends the UTF-8 form of text to out, up to its first NUL. Lone surrogates become
 // U+FFFD, so what is stored always converts back.
@@ -162,16 +172,34 @@ int CMessageLogCtrl::InsertRowBytes(const char* text, size_t length, int positio
     if (!m_rows.Insert(static_cast<size_t>(position), text, length))
         return -1;
 
-    if (position <= m_nCurSel)
+    // Under a filter the row shows only if it matches, and where the matches put it.
+    int shown = position;
+    if (m_filter.IsActive()) {
+        if (position != count) {
+            // Rows behind the row moved: the matches are found again.
+            SetFilter(wxString::FromUTF8(m_filterText));
+            return position;
+        }
+        const size_t before = m_filter.Count();
+        if (m_filter.Scanned() != static_cast<size_t>(count) ||
+            !m_filter.Scan(m_rows, SIZE_MAX, std::chrono::microseconds::max()) || m_filter.Count() == before)
+            return position;   // not shown, or found by the filter's next slice
+        shown = static_cast<int>(before);
+    }
+
+    if (shown <= m_nCurSel)
         ++m_nCurSel;
+    m_selection.Inserted(shown);
     const int oldTop = m_nTopRow;
-    if (position > m_nRowsPerPage) {
-        m_nTopRow = position - m_nRowsPerPage + 1;
+    if (!m_bFollowing) {
+        ++m_nRowsWhilePaused;
+    } else if (shown > m_nRowsPerPage) {
+        m_nTopRow = shown - m_nRowsPerPage + 1;
         m_nVScrollPos = m_nTopRow;
     }
     if (!GetHandle())
         return position;
-    ShowInsertedRow(m_nTopRow != oldTop ? m_nTopRow : position);
+    ShowInsertedRow(m_nTopRow != oldTop ? m_nTopRow : shown);
     return position;
 }
 
@@ -179,11 +207,21 @@ void CMessageLogCtrl::DeleteRow(int row)
 {
     if (row < 0 || row >= GetRowCount())
         return;
-    m_rows.Erase(static_cast<size_t>(row));
+    const size_t stored = StoreRow(row);
+    m_rows.Erase(stored);
+    if (m_filter.IsActive()) {
+        // The rows after it are numbered anew: the matches are found again.
+        m_nCurSel = -1;
+        SetFilter(wxString::FromUTF8(m_filterText));
+        return;
+    }
     if (row < m_nCurSel)
         --m_nCurSel;
-    if (GetRowCount() == 0)
+    if (GetRowCount() == 0) {
         m_nCurSel = -1;
+        SetFollowing(true);
+    }
+    m_selection.SelectOnly(m_nCurSel < GetRowCount() ? m_nCurSel : -1);
     if (!GetHandle())
         return;
     Refresh(true);
@@ -195,6 +233,10 @@ void CMessageLogCtrl::DeleteAllRows()
     // Deleting row 0 one at a time would move the whole row array per row: minutes for
     // a long capture. The end state is the same: no rows, selection 0, both views home.
     m_rows.Clear();
+    m_filter.Restart();
+    m_selection.Clear();
+    m_nPendingSelRow = -1;
+    SetFollowing(true);
     m_nTopRow = 0;
     m_nShownTopRow = -1;
     m_nCurSel = 0;
@@ -216,8 +258,18 @@ void CMessageLogCtrl::SetCurSel(int row)
         row = 0;
     if (row >= count)
         row = count - 1;
-    if (row == m_nCurSel)
+    // At the newest row the view follows new rows again; an older one holds it.
+    SetFollowing(row >= count - 1);
+    if (row == m_nCurSel) {
+        if (m_selection.Count() > 1 || (row >= 0 && !m_selection.Contains(row))) {
+            m_selection.SelectOnly(row);
+            RefreshRowsArea();
+        }
         return;
+    }
+    if (m_selection.Count() > 1)
+        RefreshRowsArea();
+    m_selection.SelectOnly(row);
 
     int t = m_nTopRow;
     if (t > row)
@@ -250,7 +302,7 @@ const char* CMessageLogCtrl::GetRowText(int row) const
 {
     if (row < 0 || row >= GetRowCount())
         return nullptr;
-    return m_rows.Get(static_cast<size_t>(row));
+    return m_rows.Get(StoreRow(row));
 }
 
 int CMessageLogCtrl::GetVScrollLimit() const
@@ -371,6 +423,8 @@ bool CMessageLogCtrl::IsInRowsRect(const wxPoint& pt) const
 void CMessageLogCtrl::ScrollRowsTo(int p)
 {
     p = std::clamp(p, 0, GetVScrollLimit());
+    // Only the user scrolls this way: at the bottom the view follows new rows again.
+    SetFollowing(p >= GetVScrollLimit());
     m_nVScrollPos = p;
     if (p != m_nTopRow) {
         m_nTopRow = p;
@@ -493,6 +547,17 @@ void CMessageLogCtrl::OnLButtonDown(wxMouseEvent& event)
     if (m_bEnabled) {
         SetFocus();
         if (IsInRowsRect(event.GetPosition())) {
+            const int row = (event.GetY() - kHeaderHeight) / m_nRowHeight + ShownTopRow();
+            // A right click inside the selection keeps it for the context menu.
+            if (event.RightDown() && m_selection.Contains(row)) {
+                event.Skip();
+                return;
+            }
+            if (event.ControlDown()) {
+                SelectRow(row, SELECT_TOGGLE);
+                event.Skip();
+                return;
+            }
             if (!HasCapture())
                 CaptureMouse();
             OnMouseMove(event);
@@ -505,7 +570,8 @@ void CMessageLogCtrl::OnLButtonDown(wxMouseEvent& event)
 void CMessageLogCtrl::OnMouseMove(wxMouseEvent& event)
 {
     if (m_bEnabled && HasCapture())
-        SetCurSel((event.GetY() - kHeaderHeight) / m_nRowHeight + ShownTopRow());
+        SelectRow((event.GetY() - kHeaderHeight) / m_nRowHeight + ShownTopRow(),
+                  event.ShiftDown() ? SELECT_EXTEND : SELECT_ONE);
     event.Skip();
 }
 
@@ -535,31 +601,61 @@ void CMessageLogCtrl::OnKeyDown(wxKeyEvent& event)
         return;
     const int S = m_nCurSel;
     const int P = m_nRowsPerPage;
+    const SelectMode mode = event.ShiftDown() ? SELECT_EXTEND : SELECT_ONE;
+    const bool ctrlOnly = event.GetModifiers() == wxMOD_CONTROL;
     switch (event.GetKeyCode()) {
     case WXK_PAGEUP:
     case WXK_NUMPAD_PAGEUP:
-        SetCurSel(S - P);
+        SelectRow(S - P, mode);
         return;
     case WXK_PAGEDOWN:
     case WXK_NUMPAD_PAGEDOWN:
-        SetCurSel(S + P);
+        SelectRow(S + P, mode);
         return;
     case WXK_END:
     case WXK_NUMPAD_END:
-        SetCurSel(GetRowCount() - 1);
+        SelectRow(GetRowCount() - 1, mode);
         return;
     case WXK_HOME:
     case WXK_NUMPAD_HOME:
-        SetCurSel(0);
+        SelectRow(0, mode);
         return;
     case WXK_UP:
     case WXK_NUMPAD_UP:
-        SetCurSel(S - 1);
+        SelectRow(S - 1, mode);
         return;
     case WXK_DOWN:
     case WXK_NUMPAD_DOWN:
-        SetCurSel(S + 1);
+        SelectRow(S + 1, mode);
         return;
+    case WXK_LEFT:
+    case WXK_NUMPAD_LEFT:
+        ScrollPixelsTo(m_nHScrollPos - kKeyScrollStep);
+        return;
+    case WXK_RIGHT:
+    case WXK_NUMPAD_RIGHT:
+        ScrollPixelsTo(m_nHScrollPos + kKeyScrollStep);
+        return;
+    case WXK_SPACE:
+        if (ctrlOnly && S >= 0 && S < GetRowCount()) {
+            SelectRow(S, SELECT_TOGGLE);
+            return;
+        }
+        break;
+    case 'A':
+        if (ctrlOnly) {
+            m_selection.SelectAll(GetRowCount());
+            RefreshRowsArea();
+            return;
+        }
+        break;
+    case 'C':
+    case WXK_INSERT:
+        if (ctrlOnly) {
+            CopySelection();
+            return;
+        }
+        break;
     case WXK_TAB:
         // Asking for every key takes Tab away from dialog navigation; hand it back.
         if (!event.HasAnyModifiers() || event.GetModifiers() == wxMOD_SHIFT) {
@@ -766,7 +862,6 @@ void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
     m_nShownTopRow = m_nTopRow;
     const wxColour clrText = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT);
     const wxColour clrHighlight = wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT);
-    const long long selected = static_cast<long long>(m_nCurSel) - m_nTopRow;
     const bool focused = FindFocus() == this;
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     CTextPen pen(dc, m_font);
@@ -789,7 +884,7 @@ void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
         for (size_t i = 0; i < columns; ++i)
             m_paintText[i].clear();
         for (int k = run; k < end; ++k) {
-            const char* cell = m_rows.Get(static_cast<size_t>(m_nTopRow + k));
+            const char* cell = m_rows.Get(StoreRow(m_nTopRow + k));
             for (size_t i = 0; i < columns; ++i) {
                 const char* tab = std::strchr(cell, '\t');
                 const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
@@ -813,12 +908,14 @@ void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
 
     for (int k = first; k < last; ++k) {
         const int r = m_nTopRow + k;
-        if (stack && k != selected && (m_rows.GetFlags(static_cast<size_t>(r)) & kRowPlain))
+        const bool selected = m_selection.Contains(r);
+        const bool cursor = r == m_nCurSel && focused;
+        if (stack && !selected && !cursor && (m_rows.GetFlags(StoreRow(r)) & kRowPlain))
             continue;   // joins the run
         writeRun(k);
         run = k + 1;
         const int y = kHeaderHeight + k * h;
-        if (k != selected) {
+        if (!selected) {
             dc.SetBrush(wxBrush(background));
             dc.DrawRectangle(0, y, cs.x, h);
             DrawRow(pen, r, y, background);
@@ -828,7 +925,7 @@ void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
         dc.DrawRectangle(0, y, cs.x, h);
         pen.SetColour(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT));
         DrawRow(pen, r, y, clrHighlight);
-        if (focused) {
+        if (cursor) {
             // The dotted frame of a focus rectangle inverts the pixels it crosses; on
             // the highlight fill that is the highlight's inverse.
             const wxColour inverse(255 - clrHighlight.Red(), 255 - clrHighlight.Green(),
@@ -864,7 +961,7 @@ void CMessageLogCtrl::MeasureRows(CTextPen& pen, int first, int last)
     for (const LOGCOLUMN& column : m_columns)
         contentEnd += column.width;
     for (int k = first; k < last; ++k) {
-        const size_t r = static_cast<size_t>(m_nTopRow + k);
+        const size_t r = StoreRow(m_nTopRow + k);
         if (m_rows.GetFlags(r) & kRowMeasured)
             continue;
         const char* text = m_rows.Get(r);
@@ -923,10 +1020,11 @@ void CMessageLogCtrl::MeasureRows(CTextPen& pen, int first, int last)
 
 void CMessageLogCtrl::DrawRow(CTextPen& pen, int row, int top, const wxColour& background)
 {
-    const char* text = m_rows.Get(static_cast<size_t>(row));
+    const size_t stored = StoreRow(row);
+    const char* text = m_rows.Get(stored);
     const size_t columns = m_columns.size();
     int x = -m_nHScrollPos;
-    if (m_rows.GetFlags(static_cast<size_t>(row)) & kRowPlain) {
+    if (m_rows.GetFlags(stored) & kRowPlain) {
         // Measured before, and no cell reaches into the next one.
         const char* cell = text;
         for (size_t i = 0; i < columns; ++i) {
@@ -993,4 +1091,210 @@ int CMessageLogCtrl::NoteExtent(int x, int width)
     if (clamped > m_nMaxExtent)
         m_nMaxExtent = clamped;
     return clamped;
+}
+
+// ---- Filter, find, multiple selection, following, copy ----
+
+int CMessageLogCtrl::GetRowCount() const
+{
+    return static_cast<int>(m_filter.IsActive() ? m_filter.Count() : m_rows.Count());
+}
+
+void CMessageLogCtrl::SetFilter(const wxString& query)
+{
+    const int count = GetRowCount();
+    const long long keep = (m_nCurSel >= 0 && m_nCurSel < count) ? static_cast<long long>(StoreRow(m_nCurSel))
+                           : m_nPendingSelRow >= 0                ? m_nPendingSelRow
+                                                                  : -1;
+    m_filterText = query.utf8_string();
+    m_filter.SetQuery(m_filterText);
+    m_selection.Clear();
+    m_nCurSel = -1;
+    m_nPendingSelRow = -1;
+    m_nRowsWhilePaused = 0;
+    m_nTopRow = 0;
+    m_nVScrollPos = 0;
+    m_nShownTopRow = -1;
+    if (!m_filter.IsActive()) {
+        if (keep >= 0)
+            SetCurSel(static_cast<int>(keep));
+        else if (m_bFollowing)
+            ScrollRowsTo(GetVScrollLimit());
+    } else {
+        m_nPendingSelRow = keep;
+        ContinueFilter(kFilterFirstSlice);
+    }
+    if (!GetHandle())
+        return;
+    UpdateScrollBars();
+    Refresh(true);
+}
+
+bool CMessageLogCtrl::ContinueFilter(std::chrono::microseconds budget)
+{
+    if (!m_filter.IsActive())
+        return true;
+    const size_t before = m_filter.Count();
+    const bool complete = m_filter.Scan(m_rows, SIZE_MAX, budget);
+    if (m_filter.Count() != before || m_nPendingSelRow >= 0)
+        ShowFilterProgress();
+    return complete;
+}
+
+void CMessageLogCtrl::ShowFilterProgress()
+{
+    if (m_nPendingSelRow >= 0 && m_filter.Scanned() > static_cast<size_t>(m_nPendingSelRow)) {
+        const size_t index = m_filter.FirstAtOrAfter(static_cast<size_t>(m_nPendingSelRow));
+        const bool found =
+            index < m_filter.Count() && m_filter.StoreRow(index) == static_cast<size_t>(m_nPendingSelRow);
+        m_nPendingSelRow = -1;
+        if (found) {
+            SetCurSel(static_cast<int>(index));
+            return;
+        }
+    }
+    if (m_bFollowing) {
+        m_nTopRow = GetVScrollLimit();
+        m_nVScrollPos = m_nTopRow;
+    }
+    if (!GetHandle())
+        return;
+    UpdateScrollBars();
+    RefreshRowsArea();
+}
+
+void CMessageLogCtrl::OnIdle(wxIdleEvent& event)
+{
+    event.Skip();
+    if (IsFiltering() && !ContinueFilter(kFilterIdleSlice))
+        event.RequestMore();
+}
+
+bool CMessageLogCtrl::FindNext(const wxString& query, bool forward)
+{
+    CLogQuery find;
+    const int count = GetRowCount();
+    if (!find.Parse(query.utf8_string()) || find.IsEmpty() || count == 0)
+        return false;
+    const int start = (m_nCurSel >= 0 && m_nCurSel < count) ? m_nCurSel : (forward ? -1 : count);
+    for (int step = 1; step <= count; ++step) {
+        const long long r = ((forward ? start + step : start - step) % count + count) % count;
+        const int row = static_cast<int>(r);
+        if (find.Matches(m_rows.Get(StoreRow(row)))) {
+            SetCurSel(row);
+            return true;
+        }
+    }
+    return false;
+}
+
+void CMessageLogCtrl::SelectRow(int row, SelectMode mode)
+{
+    const int anchor = m_selection.Anchor();
+    const CRowSelection before = mode == SELECT_TOGGLE ? m_selection : CRowSelection();
+    SetCurSel(row);
+    if (m_nCurSel < 0 || m_nCurSel >= GetRowCount() || mode == SELECT_ONE)
+        return;
+    if (mode == SELECT_EXTEND) {
+        m_selection.SelectOnly(anchor >= 0 ? anchor : m_nCurSel);
+        m_selection.ExtendTo(m_nCurSel);
+    } else {
+        m_selection = before;
+        m_selection.Toggle(m_nCurSel);
+    }
+    RefreshRowsArea();
+}
+
+void CMessageLogCtrl::RefreshRowsArea()
+{
+    if (!GetHandle())
+        return;
+    const wxSize cs = GetClientSize();
+    RefreshRect(wxRect(0, kHeaderHeight, cs.x, std::max(0, cs.y - kHeaderHeight)), false);
+}
+
+void CMessageLogCtrl::SetFollowing(bool following)
+{
+    if (following)
+        m_nRowsWhilePaused = 0;
+    m_bFollowing = following;
+}
+
+std::string CMessageLogCtrl::GetSelectionText(int column) const
+{
+    std::string out;
+    for (const CRowSelection::Range& range : m_selection.Ranges()) {
+        for (int row = range.first; row <= range.last && row < GetRowCount(); ++row) {
+            const char* text = m_rows.Get(StoreRow(row));
+            if (column < 0) {
+                for (const char* p = text; *p; ++p)
+                    out.push_back(*p == '\t' ? m_cCopySeparator : *p);
+            } else {
+                const char* cell = text;
+                for (int i = 0; i < column && cell; ++i) {
+                    cell = std::strchr(cell, '\t');
+                    if (cell)
+                        ++cell;
+                }
+                if (cell) {
+                    const char* tab = std::strchr(cell, '\t');
+                    size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
+                    while (length && cell[length - 1] == ' ')
+                        --length;
+                    out.append(cell, length);
+                }
+            }
+            out.push_back('\n');
+        }
+    }
+    return out;
+}
+
+bool CMessageLogCtrl::CopySelection(int column)
+{
+    std::string text;
+    try {
+        text = GetSelectionText(column);
+    } catch (const std::bad_alloc&) {
+        return false;   // a selection too large to copy: nothing goes to the clipboard
+    }
+    if (text.empty())
+        return false;
+    wxClipboardLocker lock;
+    if (!lock)
+        return false;
+    return wxTheClipboard->SetData(new wxTextDataObject(wxString::FromUTF8(text)));
+}
+
+void CMessageLogCtrl::OnContextMenu(wxContextMenuEvent& event)
+{
+    if (!m_bEnabled)
+        return;
+    if (HasCapture())
+        ReleaseMouse();   // a menu cannot open while the rows hold the pointer
+    enum { ID_COPY = 1, ID_COPY_PAYLOAD, ID_SELECT_ALL };
+    wxMenu menu;
+    menu.Append(ID_COPY, "&Copy\tCtrl+C");
+    menu.Append(ID_COPY_PAYLOAD, "Copy &payload");
+    menu.AppendSeparator();
+    menu.Append(ID_SELECT_ALL, "Select &all\tCtrl+A");
+    const bool any = !m_selection.IsEmpty();
+    menu.Enable(ID_COPY, any);
+    menu.Enable(ID_COPY_PAYLOAD, any);
+    const wxPoint at = event.GetPosition() == wxDefaultPosition ? wxDefaultPosition
+                                                                : ScreenToClient(event.GetPosition());
+    switch (GetPopupMenuSelectionFromUser(menu, at)) {
+    case ID_COPY:
+        CopySelection();
+        break;
+    case ID_COPY_PAYLOAD:
+        CopySelection(static_cast<int>(m_columns.size()) - 1);
+        break;
+    case ID_SELECT_ALL:
+        m_selection.SelectAll(GetRowCount());
+        RefreshRowsArea();
+        break;
+    default:
+        break;
+    }
 }

@@ -8,14 +8,19 @@
 #include <wx/timer.h>
 #include <wx/window.h>
 
+#include <chrono>
 #include <climits>
 #include <string>
 #include <vector>
 
+#include "controls/LogFilter.h"
 #include "controls/LogRowStore.h"
+#include "controls/RowSelection.h"
 
+class wxContextMenuEvent;
 class wxDC;
 class wxFocusEvent;
+class wxIdleEvent;
 class wxKeyEvent;
 class wxMouseCaptureLostEvent;
 class wxMouseEvent;
@@ -25,8 +30,10 @@ class wxSizeEvent;
 class wxTimerEvent;
 
 // The custom-drawn, multi-column Message Log: a header of push-button faces, rows of
-// TAB-separated cells, one selection following the mouse and the cursor keys, vertical
-// scrolling by rows and horizontal scrolling by pixels.
+// TAB-separated cells, a selection following the mouse and the cursor keys (Shift and
+// Ctrl select several rows), vertical scrolling by rows and horizontal scrolling by
+// pixels. A filter may narrow the rows shown; row numbers are then those of the rows
+// shown, in their order.
 // Every operation belongs to the user-interface thread.
 class CMessageLogCtrl : public wxWindow {
 public:
@@ -82,7 +89,10 @@ public:
     // the selection at 0 (one past the end: no row shows as selected).
     void DeleteAllRows();
 
-    int GetRowCount() const { return static_cast<int>(m_rows.Count()); }
+    // The rows shown: all rows, or those matching the filter found so far.
+    int GetRowCount() const;
+    // Every row held, shown or not.
+    int GetStoredRowCount() const { return static_cast<int>(m_rows.Count()); }
     // The selected row; -1 is none, and it may equal the row count.
     int GetCurSel() const { return m_nCurSel; }
     // Selects a row (clamped to 0 .. count - 1, so -1 with no rows) and scrolls it into
@@ -107,6 +117,36 @@ public:
 
     bool Enable(bool enable = true) override;
 
+    // Shows only the rows that match a query (see CLogQuery); an empty one shows all.
+    // The rows are found a slice at a time while the event loop idles; the selected row
+    // stays selected once it is found, and is shown again when the filter is cleared.
+    void SetFilter(const wxString& query);
+    bool IsFilterActive() const { return m_filter.IsActive(); }
+    bool IsFilterValid() const { return m_filter.GetQuery().IsValid(); }
+    // True while rows remain to be looked at.
+    bool IsFiltering() const { return m_filter.IsActive() && !m_filter.IsComplete(m_rows); }
+    // Looks at rows for up to `budget`; true when no row remains. Idle time does this.
+    bool ContinueFilter(std::chrono::microseconds budget);
+
+    // Selects the next (or previous) shown row after the cursor that matches the query,
+    // wrapping round, and scrolls to it. False when none matches.
+    bool FindNext(const wxString& query, bool forward);
+
+    // While the view is at the newest row, new rows keep it there. Scrolling up or
+    // selecting an older row pauses that until the view is back at the bottom (End).
+    bool IsFollowing() const { return m_bFollowing; }
+    // Rows shown since following paused.
+    int GetRowsWhilePaused() const { return m_nRowsWhilePaused; }
+
+    const CRowSelection& GetSelection() const { return m_selection; }
+    // Puts the selected rows on the clipboard, one line each, their cells joined by the
+    // copy separator; with a column, only that cell of each row, trailing blanks cut.
+    // False when there is nothing to copy or the clipboard cannot be had.
+    bool CopySelection(int column = -1);
+    // The text CopySelection puts on the clipboard.
+    std::string GetSelectionText(int column = -1) const;
+    void SetCopySeparator(char separator) { m_cCopySeparator = separator; }
+
 private:
     // Event handlers; each one except OnPaint and the scroll handlers lets the default
     // processing run too.
@@ -122,10 +162,24 @@ private:
     void OnCaptureLost(wxMouseCaptureLostEvent& event);
     void OnKeyDown(wxKeyEvent& event);
     void OnScroll(wxScrollWinEvent& event);
+    void OnIdle(wxIdleEvent& event);
+    void OnContextMenu(wxContextMenuEvent& event);
     void OnVScroll(wxScrollWinEvent& event);
     void OnHScroll(wxScrollWinEvent& event);
 
     void Init();
+    enum SelectMode { SELECT_ONE, SELECT_EXTEND, SELECT_TOGGLE };
+    // Moves the cursor as SetCurSel does and selects as the mode says.
+    void SelectRow(int row, SelectMode mode);
+    void RefreshRowsArea();
+    void SetFollowing(bool following);
+    // The stored row behind a shown one.
+    size_t StoreRow(int row) const
+    {
+        return m_filter.IsActive() ? m_filter.StoreRow(static_cast<size_t>(row)) : static_cast<size_t>(row);
+    }
+    // Brings the view up to date with the matches found so far.
+    void ShowFilterProgress();
     int InsertRowBytes(const char* text, size_t length, int position);
     void LayoutColumns();
     void UpdateScrollBars();
@@ -162,6 +216,15 @@ private:
     int m_nMaxExtent = 0;
     int m_nHScrollPos = 0;
     bool m_bEnabled = true;
+
+    CLogFilter m_filter;
+    std::string m_filterText;   // UTF-8
+    CRowSelection m_selection;
+    bool m_bFollowing = true;
+    int m_nRowsWhilePaused = 0;
+    // The stored row to select once the filter has looked at it; -1 when none.
+    long long m_nPendingSelRow = -1;
+    char m_cCopySeparator = '\t';
 
     // Last values handed to the scroll bars, so an append that changes nothing for a
     // bar does not go through the toolkit.

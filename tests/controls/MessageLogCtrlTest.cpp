@@ -84,18 +84,23 @@ TEST_F(MessageLog, LastColumnReachesTheEdgeAndRowEndsMakeTheExtent)
     EXPECT_TRUE(PumpUntil([&] { return m_log->GetColumn(4).rcHeader.right == 520; }));
 }
 
-// Past the page the new row is the last whole row, even when scrolled back.
+// Past the page the new row is the last whole row while the view is at the bottom;
+// scrolled back, the view stays and counts what comes until it is at the bottom again.
 // Text is stored as UTF-8. An insert at or above the selected row keeps that row selected. A stream of rows
 // repaints a few times a second, not once per row.
 TEST_F(MessageLog, InsertFollowsTheLogKeepsTextAndSelectionAndCoalescesRepaints)
 {
     Append(kPage + 2);
     Scroll(wxEVT_SCROLLWIN_THUMBTRACK, wxVERTICAL, 0);
-    Append(1);
-    EXPECT_TRUE(PumpUntil([this] { return View() == Ints({-1, 3, 3}); })) << "nothing selected at first";
+    Append(2);
+    EXPECT_TRUE(PumpUntil([this] { return View() == Ints({-1, 0, 0}); })) << "nothing selected at first";
+    EXPECT_EQ(Ints({m_log->IsFollowing(), m_log->GetRowsWhilePaused()}), Ints({0, 2}));
+    Scroll(wxEVT_SCROLLWIN_THUMBTRACK, wxVERTICAL, m_log->GetVScrollLimit());
+    EXPECT_EQ(Ints({m_log->IsFollowing(), m_log->GetRowsWhilePaused()}), Ints({1, 0}));
     const char* utf8 = "\xC2\xB5s\t\xE2\x86\x92\t\xF0\x9F\x93\xA1";
     m_log->InsertRow(wxString::FromUTF8(utf8), -1);
-    EXPECT_STREQ(m_log->GetRowText(13), utf8);
+    EXPECT_TRUE(PumpUntil([this] { return View() == Ints({-1, 5, 5}); }));
+    EXPECT_STREQ(m_log->GetRowText(14), utf8);
     m_log->SetCurSel(5);
     m_log->InsertRow("at", 5);
     m_log->InsertRow("below", 7);
