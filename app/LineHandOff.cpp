@@ -43,6 +43,7 @@ void CTessarinDlg::OnLineReady()
     for (char* p = std::strchr(szLine, '|'); p; p = std::strchr(p + 1, '|'))
         *p = '\t';
     m_messageLog.InsertRow(szLine, -1);
+    NoteNodeHeard(szLine);
     if (bNamesNode)
         UpdateNodeList(szLine);
 }

@@ -73,13 +73,14 @@ const TemplateControl kDialogTemplate[] = {
     {IDC_NODE_LIST_GROUP, GROUP, "Node List", 428, 27, 131, 200},
     {IDC_SEND_MESSAGE_GROUP, GROUP, "Send Message", 5, 235, 554, 42},
     {IDC_NODE_LIST, LISTBOX, "", 433, 39, 121, 182},
-    {IDC_SHOW_PARAMETERS, CHECK, "Show parameters", 10, 247, -1, -1},
-    {IDC_XY_RSSI_REQ, BUTTON, "XY-RSSI Req", 85, 243, 50, 12},
-    {IDC_REF_CONF_REQ, BUTTON, "Ref.Conf.Req", 135, 243, 50, 12},
-    {IDC_REF_CONF, BUTTON, "Ref. Conf.", 185, 243, 50, 12},
-    {IDC_BLIND_FIND_REQ, BUTTON, "Blind Find Req", 85, 258, 50, 12},
-    {IDC_BLIND_CONF_REQ, BUTTON, "Blind Conf. Req", 135, 258, 50, 12},
-    {IDC_BLIND_CONF, BUTTON, "Blind Conf.", 185, 258, 50, 12},
+    // Captions carry their Alt keys; the menus' own letters (F, C, H) are left to them.
+    {IDC_SHOW_PARAMETERS, CHECK, "Show &parameters", 10, 247, -1, -1},
+    {IDC_XY_RSSI_REQ, BUTTON, "&XY-RSSI Req", 85, 243, 50, 12},
+    {IDC_REF_CONF_REQ, BUTTON, "&Ref.Conf.Req", 135, 243, 50, 12},
+    {IDC_REF_CONF, BUTTON, "Ref. C&onf.", 185, 243, 50, 12},
+    {IDC_BLIND_FIND_REQ, BUTTON, "Blind F&ind Req", 85, 258, 50, 12},
+    {IDC_BLIND_CONF_REQ, BUTTON, "&Blind Conf. Req", 135, 258, 50, 12},
+    {IDC_BLIND_CONF, BUTTON, "Blin&d Conf.", 185, 258, 50, 12},
 };
 
 // Hover areas in the order they are tested, with their help texts.
@@ -162,6 +163,7 @@ bool CTessarinDlg::Create(wxWindow* parent)
     file->AppendCheckItem(MenuItemId(ID_APPEND_TO_LOG_FILE), "Append to Log File");
     auto* menuBar = new wxMenuBar;
     menuBar->Append(file, "&File");
+    CreateReadingMenus(menuBar, file);
     SetMenuBar(menuBar);
 
     if (!CreateFromTemplate())
@@ -263,6 +265,8 @@ bool CTessarinDlg::OnInitDialog()
     m_messageLog.InsertColumn("Payload", 0, 4);
     // Keyboard order follows the window's reading order: the log, then the Node List.
     m_messageLog.MoveBeforeInTabOrder(m_nodeList);
+    if (!CreateFilterBar())
+        return false;
 
     m_link.SetNotifyWindow(this);
     m_link.SetWarningSink(this);
@@ -384,6 +388,8 @@ void CTessarinDlg::OnClose(wxCloseEvent&)
 
 void CTessarinDlg::OnCharHook(wxKeyEvent& event)
 {
+    if (OnReadingKey(event))
+        return;
     switch (event.GetKeyCode()) {
     case WXK_ESCAPE:
         OnCancel();
@@ -437,7 +443,15 @@ void CTessarinDlg::OnSize()
     const int yTop = T + 14;
     const int yBottom = H - S - 80;
     Place(m_messageLogGroup, 10, yTop, 3 * Q, yBottom - yTop);
-    Place(&m_messageLog, 20, yTop + 20, 3 * Q - 20, yBottom - yTop - 30);
+    int logTop = yTop + 20;
+    if (m_pFilterBar && m_pFilterBar->IsShown()) {
+        // The bar takes the top of the log's place while it is open.
+        const int barHeight = m_pFilterBar->GetBestSize().y;
+        Place(m_pFilterBar, 20, logTop, 3 * Q - 20, barHeight);
+        m_pFilterBar->Layout();
+        logTop += barHeight + 4;
+    }
+    Place(&m_messageLog, 20, logTop, 3 * Q - 20, yBottom - logTop - 10);
     Place(m_nodeListGroup, 3 * Q + 20, yTop, W - 30 - 3 * Q, yBottom - yTop);
     Place(m_nodeList, 3 * Q + 30, yTop + 20, W - 50 - 3 * Q, yBottom - yTop - 30);
 
@@ -506,6 +520,8 @@ bool CTessarinDlg::OnToolTipNotify(int idFrom, wxString* pText)
 void CTessarinDlg::OnTimerEvent(wxTimerEvent& event)
 {
     OnTimer(event.GetId());
+    if (event.GetId() == ID_STATUS_TIMER)
+        UpdateReadingPane();
 }
 
 void CTessarinDlg::OnComPortComboEvent(wxCommandEvent& event)
@@ -575,6 +591,11 @@ void CTessarinDlg::TrackPointer(wxMouseEvent& event)
         return;   // the tip forwards the moves it does not keep
     const wxPoint screen = wxGetMousePosition();
     m_toolTip.CheckLeave(ChildWindowFromPoint(m_pClient->ScreenToClient(screen)));
+    if (m_toolTip.IsShown() && NodeEntryAt(screen) != m_nHoverNodeEntry) {
+        // Each Node List entry has a text of its own.
+        m_toolTip.HideTip();
+        m_toolTip.Suppress(nullptr);
+    }
     if (m_toolTip.IsShown()) {
         // What the tip would see through a mouse capture: it stays while the pointer is
         // over its window and hides, letting the move through, once it leaves.
@@ -605,6 +626,7 @@ void CTessarinDlg::ShowHoverHelp(wxWindow* window)
     } else {
         if (!(m_toolTip.IsShown() && child == m_toolTip.GetControl())) {
             m_toolTip.HideTip();
+            m_nHoverNodeEntry = NodeEntryAt(screen);
             const struct {
                 wxWindow* area;
                 const char* text;
@@ -616,7 +638,13 @@ void CTessarinDlg::ShowHoverHelp(wxWindow* window)
             };
             // The window under the pointer is asked first: the combo box lies inside the
             // toolbar, which is the client panel's child there.
+            const wxString node =
+                m_nHoverNodeEntry == wxNOT_FOUND ? wxString() : NodeHoverText(m_nHoverNodeEntry);
+            if (!node.empty())
+                m_toolTip.ShowTip(m_nodeList, screen.x, screen.y, node.utf8_str(), kHoverWrapWidth);
             for (const auto& a : areas) {
+                if (!node.empty())
+                    break;
                 if (a.area && (window == a.area || child == a.area)) {
                     m_toolTip.ShowTip(a.area, screen.x, screen.y, a.text, kHoverWrapWidth);
                     break;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -31,6 +32,9 @@ class wxListBox;
 class wxPanel;
 class wxStaticBox;
 class wxStaticLine;
+class wxTextCtrl;
+class wxMenu;
+class wxMenuBar;
 
 // The announcement of one queued line, posted by the capture engine from any thread.
 constexpr int WM_LINE_READY = 0x8001;
@@ -116,6 +120,17 @@ public:
     void OnLogFile();
     void OnAppendToLogFile();
 
+    // Reading a long log: the filter bar, find, the Capture menu and keys
+    void ShowFilterBar(const wxString& text = wxString());
+    void HideFilterBar();
+    void ApplyFilter();
+    // Selects the next (or previous) row that matches the filter bar's text.
+    bool FindNext(bool forward);
+    // Shows only the rows of the Node List entry under the pointer or selected.
+    void ShowOnlyNode(int32_t nodeAddr);
+    // Pane 1: the filter's count and the cue of a paused view.
+    void UpdateReadingPane();
+
     // The parts of the window, for what drives it from outside (tests, benchmarks).
     CDongleLink& GetLink() { return m_link; }
     CMessageLogCtrl& GetMessageLog() { return m_messageLog; }
@@ -181,6 +196,19 @@ private:
     // background); null outside the client area.
     wxWindow* ChildWindowFromPoint(const wxPoint& clientPt) const;
     void ShowWarningNow(const wxString& text);
+    void CreateReadingMenus(wxMenuBar* menuBar, wxMenu* file);
+    bool CreateFilterBar();
+    // The keys the window handles before its children; true when the key was used.
+    bool OnReadingKey(const wxKeyEvent& event);
+    void OnCaptureMenu(wxCommandEvent& event);
+    void OnCaptureMenuUpdate(wxUpdateUIEvent& event);
+    void OnNodeListMenu(wxContextMenuEvent& event);
+    // Notes a received line's node for the Node List's hover text.
+    void NoteNodeHeard(const char* szLine);
+    // The Node List entry under a screen point; wxNOT_FOUND when none.
+    int NodeEntryAt(const wxPoint& screen) const;
+    // When the entry's node was last heard and how many messages it sent.
+    wxString NodeHoverText(int entry) const;
     void ShowQueuedWarnings();
 
     template <void (CTessarinDlg::*Handler)()>
@@ -197,6 +225,19 @@ private:
     void OnComPortComboEvent(wxCommandEvent& event);
     void OnAboutBox(wxCommandEvent& event);
     void OnActivate(wxActivateEvent& event);
+
+    wxPanel* m_pFilterBar = nullptr;
+    wxTextCtrl* m_pFilterText = nullptr;
+    wxCheckBox* m_pFilterOnly = nullptr;
+    wxString m_strFindNote;   // what the last find could not find, for pane 1
+    // Per received address: the time text of its last line, when that came and how many.
+    struct NodeHeard {
+        char szTime[16] = {};
+        std::chrono::steady_clock::time_point when;
+        long long nMessages = 0;
+    };
+    std::map<unsigned, NodeHeard> m_nodesHeard;
+    int m_nHoverNodeEntry = -1;   // the Node List entry the tip shows, -1 for none
 
     wxIconBundle m_icons;
     wxTimer m_statusTimer;

@@ -39,6 +39,10 @@ enum : int {
     IDC_NODE_LIST_GROUP = 1010,
     IDC_SEPARATOR = 1011,
     IDC_NODE_LIST = 1041,
+    // The Message Log's filter bar (Ctrl+F), its text and its "only matching" box
+    IDC_FILTER_BAR = 1050,
+    IDC_FILTER_TEXT = 1051,
+    IDC_FILTER_ONLY = 1052,
 
     // Toolbar commands; each is also the number of its tooltip string
     ID_CLEAR_LOG = 32771,
@@ -50,6 +54,7 @@ enum : int {
     // Menu commands
     ID_LOG_FILE = 32776,
     ID_APPEND_TO_LOG_FILE = 32777,
+    ID_QUIT = 32778,
 
     // The COM port combo box's number, shared with "Log File ..."; a menu command and
     // a combo box notification never meet. The toolkit refuses window numbers from
