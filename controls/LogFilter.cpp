@@ -201,7 +201,7 @@ bool CLogFilter::Scan(const CLogRowStore& store, size_t wanted, std::chrono::mic
     const size_t count = store.Count();
     while (m_nScanned < count && m_matches.size() < wanted) {
         const size_t end = std::min(count, m_nScanned + kBatch);
-        for (; m_nScanned < end; ++m_nScanned) {
+        for (; m_nScanned < end && m_matches.size() < wanted; ++m_nScanned) {
             if (!m_query.Matches(store.Get(m_nScanned)))
                 continue;
             try {

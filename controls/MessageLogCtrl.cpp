@@ -164,7 +164,7 @@ int CMessageLogCtrl::InsertRow(const char* text, int position)
 
 int CMessageLogCtrl::InsertRowBytes(const char* text, size_t length, int position)
 {
-    const int count = GetRowCount();
+    const int count = GetStoredRowCount();
     if (count == INT_MAX)
         return -1;
     if (position < 0 || position > count)

@@ -3,6 +3,7 @@
 
 #include "controls/MessageLogCtrl.h"
 
+#include <wx/clipbrd.h>
 #include <wx/frame.h>
 #include <wx/settings.h>
 
@@ -44,17 +45,20 @@ protected:
         return m_log->GetEventHandler()->ProcessEvent(event);
     }
     void Scroll(wxEventType type, int orient, int pos = 0) { Send(wxScrollWinEvent(type, pos, orient)); }
-    bool Key(int code)
+    bool Key(int code, int modifiers = wxMOD_NONE)
     {
         wxKeyEvent event(wxEVT_KEY_DOWN);
         event.m_keyCode = code;
+        event.m_shiftDown = modifiers & wxMOD_SHIFT;
+        event.m_controlDown = modifiers & wxMOD_CONTROL;
         return Send(std::move(event));
     }
-    bool Mouse(wxEventType type, int y)
+    bool Mouse(wxEventType type, int y, bool ctrl = false)
     {
         wxMouseEvent event(type);
         event.m_x = 200;
         event.m_y = y;
+        event.m_controlDown = ctrl;
         return Send(std::move(event));
     }
     int H() const { return m_log->GetRowHeight(); }
@@ -260,3 +264,72 @@ TEST_F(MessageLog, ColoursFollowTheThemesRoles)
 }
 
 }   // namespace
+
+namespace {
+
+std::string LogRow(int i)
+{
+    return wxString::Format("10:00:00:%03d \t-->\t 0x%04X \tREF_RSP  \t%02X 0%d ", i, i % 4 ? 0x101 : 0x202, i, i % 4)
+        .utf8_string();
+}
+
+}   // namespace
+
+// A filter shows the rows that match, those already held and those that come, and the
+// selected row stays selected through it and back. Shift and Ctrl select several rows,
+// which copy as their lines or payloads; find goes round the rows shown. Left and Right
+// scroll sideways.
+TEST_F(MessageLog, FilterSelectionCopyAndFind)
+{
+    for (int i = 0; i < 40; ++i)
+        m_log->InsertRow(LogRow(i).c_str(), -1);
+    m_log->SetCopySeparator('|');
+    m_log->SetCurSel(8);
+    m_log->SetFilter("node:0x0202");
+    ASSERT_TRUE(PumpUntil([&] { return !m_log->IsFiltering(); }));
+    for (int i : {40, 41})
+        m_log->InsertRow(LogRow(i).c_str(), -1);
+    EXPECT_EQ(Ints({m_log->GetRowCount(), m_log->GetStoredRowCount(), m_log->GetCurSel()}), Ints({11, 42, 2}));
+    EXPECT_EQ(m_log->GetRowText(10), LogRow(40));
+
+    EXPECT_TRUE(Key(WXK_DOWN, wxMOD_SHIFT) && Key(WXK_DOWN, wxMOD_SHIFT));
+    Mouse(wxEVT_LEFT_DOWN, 16 + 7 * H() + 2, true);
+    const auto line = [](int i) {
+        std::string text = LogRow(i);
+        std::replace(text.begin(), text.end(), '\t', '|');
+        return text + "\n";
+    };
+    EXPECT_EQ(m_log->GetSelectionText(), line(8) + line(12) + line(16) + line(28));
+    EXPECT_EQ(m_log->GetSelectionText(4), "08 00\n0C 00\n10 00\n1C 00\n");
+    EXPECT_TRUE(Key('C', wxMOD_CONTROL));
+    wxTextDataObject copied;
+    {
+        wxClipboardLocker lock;
+        ASSERT_TRUE(!!lock && wxTheClipboard->GetData(copied));
+    }
+    EXPECT_EQ(copied.GetText().utf8_string(), m_log->GetSelectionText());
+
+    m_log->SetFilter("");
+    EXPECT_EQ(Ints({m_log->GetRowCount(), m_log->GetCurSel(), m_log->GetTopRow() <= 28,
+                    28 < m_log->GetTopRow() + kPage}),
+              Ints({42, 28, 1, 1}));
+    const std::pair<const char*, bool> finds[] = {{"node:0x0202", true}, {"node:0x0202", false}};
+    for (const auto& [query, forward] : finds)
+        EXPECT_TRUE(m_log->FindNext(query, forward));
+    EXPECT_EQ(m_log->GetCurSel(), 28) << "there and back";
+    m_log->SetCurSel(41);
+    EXPECT_TRUE(m_log->FindNext("0x0202 \"00 00\"", true));
+    EXPECT_EQ(m_log->GetCurSel(), 0) << "round to the top";
+    EXPECT_FALSE(m_log->FindNext("node:0x9999", false));
+    EXPECT_EQ(m_log->GetCurSel(), 0);
+
+    EXPECT_FALSE(m_log->IsFollowing());
+    m_log->InsertRow(wxString('W', 400), -1);
+    EXPECT_EQ(m_log->GetRowsWhilePaused(), 1);
+    EXPECT_TRUE(Key(WXK_END) && m_log->IsFollowing());
+    ASSERT_TRUE(PumpUntil([&] { return m_log->GetHScrollLimit() > 100; }));
+    for (const auto& [key, pos] : {std::pair(WXK_RIGHT, 20), {WXK_RIGHT, 40}, {WXK_LEFT, 20}}) {
+        EXPECT_TRUE(Key(key));
+        EXPECT_EQ(m_log->GetHScrollPos(), pos);
+    }
+}
