@@ -40,6 +40,7 @@ void CTessarinDlg::OnStartCapture()
     m_toolBar.EnableTool(ID_START_CAPTURE, false);
     m_toolBar.EnableTool(ID_STOP_CAPTURE, true);
     m_toolBar.EnableTool(ID_PING, true);
+    SyncCaptureMenu();
     EnableNodeButtons(true);
     OnPing();
 }
@@ -51,6 +52,7 @@ void CTessarinDlg::OnStopCapture()
     m_toolBar.EnableTool(ID_START_CAPTURE, true);
     m_toolBar.EnableTool(ID_STOP_CAPTURE, false);
     m_toolBar.EnableTool(ID_PING, false);
+    SyncCaptureMenu();
     EnableNodeButtons(false);
 }
 

@@ -36,7 +36,8 @@ void CTessarinDlg::CreateReadingMenus(wxMenuBar* menuBar, wxMenu* file)
 {
     file->AppendSeparator();
     file->Append(MenuItemId(ID_QUIT), "&Quit\tCtrl+Q");
-    Bind(wxEVT_MENU, [this](wxCommandEvent&) { OnCancel(); }, MenuItemId(ID_QUIT));
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { OnCancel(); }, MenuItemId(ID_QUIT));
 
     // The toolbar's capture commands, under the menu numbers of the same commands.
     auto* capture = new wxMenu;
@@ -56,6 +57,20 @@ void CTessarinDlg::CreateReadingMenus(wxMenuBar* menuBar, wxMenu* file)
 void CTessarinDlg::OnCaptureMenuUpdate(wxUpdateUIEvent& event)
 {
     event.Enable(m_toolBar.GetToolEnabled(event.GetId() + 0x8000));
+}
+
+void CTessarinDlg::SyncCaptureMenu()
+{
+    // This toolkit brings menus up to date only as they open, and a disabled item's
+    // shortcut does nothing: the items follow the toolbar as it changes.
+    wxMenuBar* const menuBar = GetMenuBar();
+    if (!menuBar || !m_toolBar.GetHandle())
+        return;
+    for (int command : {ID_CLEAR_LOG, ID_START_CAPTURE, ID_STOP_CAPTURE, ID_PING, ID_REFRESH_COM_PORTS}) {
+        const bool enabled = m_toolBar.GetToolEnabled(command);
+        if (menuBar->IsEnabled(MenuItemId(command)) != enabled)
+            menuBar->Enable(MenuItemId(command), enabled);
+    }
 }
 
 void CTessarinDlg::OnCaptureMenu(wxCommandEvent& event)
@@ -84,6 +99,7 @@ void CTessarinDlg::OnCaptureMenu(wxCommandEvent& event)
     default:
         break;
     }
+    SyncCaptureMenu();
 }
 
 bool CTessarinDlg::CreateFilterBar()
@@ -230,8 +246,9 @@ void CTessarinDlg::UpdateReadingPane()
     if (!m_strFindNote.empty())
         text += (text.empty() ? "" : "; ") + m_strFindNote;
     if (!m_messageLog.IsFollowing())
-        text += wxString(text.empty() ? "" : "; ") + "Following paused: " +
-                Grouped(m_messageLog.GetRowsWhilePaused()) + " new rows; End to follow";
+        text += wxString(text.empty() ? "" : "; ") +
+                "Following paused: " + Grouped(m_messageLog.GetRowsWhilePaused()) +
+                (m_messageLog.GetRowsWhilePaused() == 1 ? " new row" : " new rows") + "; End to follow";
     if (m_statusBar.GetStatusText(1) == text)
         return;
     // The pane keeps its width while empty, so a window that uses none of this looks
@@ -279,7 +296,8 @@ wxString CTessarinDlg::NodeHoverText(int entry) const
     if (found == m_nodesHeard.end())
         return wxString::Format("0x%4.4X: not heard yet", addr);
     const NodeHeard& node = found->second;
-    const auto ago = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - node.when);
+    const auto ago =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - node.when);
     return wxString::Format("0x%4.4X: last heard at %s UTC, %s s ago; %s messages", addr,
                             wxString(node.szTime).Trim(), Grouped(ago.count()), Grouped(node.nMessages));
 }

@@ -253,6 +253,7 @@ bool CTessarinDlg::OnInitDialog()
 
     if (!CreateToolBar() || !CreateStatusBar())
         return false;
+    SyncCaptureMenu();
 
     if (!m_messageLog.Create(m_pClient, wxID_ANY, wxPoint(0, 0), wxSize(400, 200),
                              wxBORDER_SUNKEN | wxVSCROLL | wxTAB_TRAVERSAL))
@@ -520,8 +521,10 @@ bool CTessarinDlg::OnToolTipNotify(int idFrom, wxString* pText)
 void CTessarinDlg::OnTimerEvent(wxTimerEvent& event)
 {
     OnTimer(event.GetId());
-    if (event.GetId() == ID_STATUS_TIMER)
+    if (event.GetId() == ID_STATUS_TIMER) {
         UpdateReadingPane();
+        SyncCaptureMenu();
+    }
 }
 
 void CTessarinDlg::OnComPortComboEvent(wxCommandEvent& event)

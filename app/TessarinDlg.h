@@ -130,6 +130,8 @@ public:
     void ShowOnlyNode(int32_t nodeAddr);
     // Pane 1: the filter's count and the cue of a paused view.
     void UpdateReadingPane();
+    // The Capture menu's items enabled as the toolbar's buttons are.
+    void SyncCaptureMenu();
 
     // The parts of the window, for what drives it from outside (tests, benchmarks).
     CDongleLink& GetLink() { return m_link; }

@@ -1104,8 +1104,8 @@ void CMessageLogCtrl::SetFilter(const wxString& query)
 {
     const int count = GetRowCount();
     const long long keep = (m_nCurSel >= 0 && m_nCurSel < count) ? static_cast<long long>(StoreRow(m_nCurSel))
-                           : m_nPendingSelRow >= 0                ? m_nPendingSelRow
-                                                                  : -1;
+                           : m_nPendingSelRow >= 0               ? m_nPendingSelRow
+                                                                 : -1;
     m_filterText = query.utf8_string();
     m_filter.SetQuery(m_filterText);
     m_selection.Clear();
@@ -1281,8 +1281,8 @@ void CMessageLogCtrl::OnContextMenu(wxContextMenuEvent& event)
     const bool any = !m_selection.IsEmpty();
     menu.Enable(ID_COPY, any);
     menu.Enable(ID_COPY_PAYLOAD, any);
-    const wxPoint at = event.GetPosition() == wxDefaultPosition ? wxDefaultPosition
-                                                                : ScreenToClient(event.GetPosition());
+    const wxPoint at =
+        event.GetPosition() == wxDefaultPosition ? wxDefaultPosition : ScreenToClient(event.GetPosition());
     switch (GetPopupMenuSelectionFromUser(menu, at)) {
     case ID_COPY:
         CopySelection();

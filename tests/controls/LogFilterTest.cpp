@@ -92,27 +92,31 @@ TEST(RowSelection, KeepsAnchorAndRanges)
         Ranges ranges;
         int anchor;
     } steps[] = {
-        {'o', 5, {{5, 5}}, 5},
-        {'e', 2, {{2, 5}}, 5},
-        {'e', 8, {{5, 8}}, 5},
-        {'t', 10, {{5, 8}, {10, 10}}, 10},
-        {'t', 9, {{5, 10}}, 9},
-        {'t', 7, {{5, 6}, {8, 10}}, 7},
-        {'t', 5, {{6, 6}, {8, 10}}, 5},
-        {'t', 6, {{8, 10}}, 6},
-        {'i', 9, {{8, 8}, {10, 11}}, 6},
-        {'i', 0, {{9, 9}, {11, 12}}, 7},
-        {'a', 4, {{0, 3}}, 0},
-        {'o', -1, {}, -1},
+        {'o', 5, {{5, 5}}, 5},           {'e', 2, {{2, 5}}, 5},
+        {'e', 8, {{5, 8}}, 5},           {'t', 10, {{5, 8}, {10, 10}}, 10},
+        {'t', 9, {{5, 10}}, 9},          {'t', 7, {{5, 6}, {8, 10}}, 7},
+        {'t', 5, {{6, 6}, {8, 10}}, 5},  {'t', 6, {{8, 10}}, 6},
+        {'i', 9, {{8, 8}, {10, 11}}, 6}, {'i', 0, {{9, 9}, {11, 12}}, 7},
+        {'a', 4, {{0, 3}}, 0},           {'o', -1, {}, -1},
         {'e', 3, {{3, 3}}, 3},
     };
     for (const auto& s : steps) {
         switch (s.op) {
-        case 'o': sel.SelectOnly(s.row); break;
-        case 'e': sel.ExtendTo(s.row); break;
-        case 't': sel.Toggle(s.row); break;
-        case 'a': sel.SelectAll(s.row); break;
-        default: sel.Inserted(s.row); break;
+        case 'o':
+            sel.SelectOnly(s.row);
+            break;
+        case 'e':
+            sel.ExtendTo(s.row);
+            break;
+        case 't':
+            sel.Toggle(s.row);
+            break;
+        case 'a':
+            sel.SelectAll(s.row);
+            break;
+        default:
+            sel.Inserted(s.row);
+            break;
         }
         EXPECT_TRUE(sel.Ranges() == s.ranges) << s.op << s.row;
         EXPECT_EQ(sel.Anchor(), s.anchor) << s.op << s.row;

@@ -269,7 +269,8 @@ namespace {
 
 std::string LogRow(int i)
 {
-    return wxString::Format("10:00:00:%03d \t-->\t 0x%04X \tREF_RSP  \t%02X 0%d ", i, i % 4 ? 0x101 : 0x202, i, i % 4)
+    return wxString::Format("10:00:00:%03d \t-->\t 0x%04X \tREF_RSP  \t%02X 0%d ", i, i % 4 ? 0x101 : 0x202,
+                            i, i % 4)
         .utf8_string();
 }
 
@@ -289,7 +290,8 @@ TEST_F(MessageLog, FilterSelectionCopyAndFind)
     ASSERT_TRUE(PumpUntil([&] { return !m_log->IsFiltering(); }));
     for (int i : {40, 41})
         m_log->InsertRow(LogRow(i).c_str(), -1);
-    EXPECT_EQ(Ints({m_log->GetRowCount(), m_log->GetStoredRowCount(), m_log->GetCurSel()}), Ints({11, 42, 2}));
+    EXPECT_EQ(Ints({m_log->GetRowCount(), m_log->GetStoredRowCount(), m_log->GetCurSel()}),
+              Ints({11, 42, 2}));
     EXPECT_EQ(m_log->GetRowText(10), LogRow(40));
 
     EXPECT_TRUE(Key(WXK_DOWN, wxMOD_SHIFT) && Key(WXK_DOWN, wxMOD_SHIFT));
