@@ -254,9 +254,10 @@ void CTessarinDlg::UpdateReadingPane()
     // The pane keeps its width while empty, so a window that uses none of this looks
     // as before; a longer text widens it.
     const int margin = 2 * m_statusBar.GetBorderX() + 8;
-    const int needed = text.empty() ? 350 - 125 : m_statusBar.GetTextExtent(text).x + margin;
-    if (needed != m_statusBar.GetStatusWidth(1) && (needed > 350 - 125 || text.empty())) {
-        const int widths[3] = {m_statusBar.GetStatusWidth(0), std::max(needed, 350 - 125), -1};
+    const int plain = Scaled(350) - Scaled(125);
+    const int needed = text.empty() ? plain : m_statusBar.GetTextExtent(text).x + margin;
+    if (needed != m_statusBar.GetStatusWidth(1) && (needed > plain || text.empty())) {
+        const int widths[3] = {m_statusBar.GetStatusWidth(0), std::max(needed, plain), -1};
         m_statusBar.SetStatusWidths(3, widths);
     }
     m_statusBar.SetStatusText(text, 1);

@@ -175,6 +175,12 @@ bool CTessarinDlg::CreateFromTemplate()
 {
     m_pClient =
         new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxBORDER_NONE);
+    // The layout's pixel sizes were made for an 8-point font 13 pixels high; the desktop's
+    // large-text setting makes it higher.
+    wxFont font8 = m_pClient->GetFont();
+    font8.SetPointSize(8);
+    int textWidth = 0;
+    m_pClient->GetTextExtent("Xg", &textWidth, &m_nTextHeight8, nullptr, nullptr, &font8);
     // The template's dialog units, measured with this window's own font.
     // A screen smaller than that gets a window that fits it, frame and menu included.
     wxSize size = ConvertDialogToPixels(wxSize(564, 282));
@@ -259,10 +265,10 @@ bool CTessarinDlg::OnInitDialog()
                              wxBORDER_SUNKEN | wxVSCROLL | wxTAB_TRAVERSAL))
         return false;
     m_messageLog.SetLabel(wxString());
-    m_messageLog.InsertColumn("Time", 80, 0);
-    m_messageLog.InsertColumn("Dir", 30, 1);
-    m_messageLog.InsertColumn("Addr", 50, 2);
-    m_messageLog.InsertColumn("Message", 140, 3);
+    m_messageLog.InsertColumn("Time", Scaled(80), 0);
+    m_messageLog.InsertColumn("Dir", Scaled(30), 1);
+    m_messageLog.InsertColumn("Addr", Scaled(50), 2);
+    m_messageLog.InsertColumn("Message", Scaled(140), 3);
     m_messageLog.InsertColumn("Payload", 0, 4);
     // Keyboard order follows the window's reading order: the log, then the Node List.
     m_messageLog.MoveBeforeInTabOrder(m_nodeList);
@@ -335,7 +341,7 @@ bool CTessarinDlg::CreateStatusBar()
                             wxSTB_SHOW_TIPS | wxSTB_ELLIPSIZE_END | wxFULL_REPAINT_ON_RESIZE))
         return false;
     m_statusBar.SetSize(0, 0, 300, 16);
-    const int widths[3] = {125, 350 - 125, -1};
+    const int widths[3] = {Scaled(125), Scaled(350) - Scaled(125), -1};
     m_statusBar.SetFieldsCount(3, widths);
     return true;
 }
@@ -344,7 +350,7 @@ void CTessarinDlg::CreateComPortCombo()
 {
     // Right of Refresh: 155 pixels wide. The toolkit's toolbar places its items itself,
     // so the combo box follows the Refresh button as the next item.
-    m_pComPortCombo = new wxChoice(&m_toolBar, wxID_ANY, wxDefaultPosition, wxSize(155, -1));
+    m_pComPortCombo = new wxChoice(&m_toolBar, wxID_ANY, wxDefaultPosition, wxSize(Scaled(155), -1));
     m_pComPortCombo->SetLabel(wxString());
     m_toolBar.AddControl(m_pComPortCombo);
     m_toolBar.Realize();
@@ -441,32 +447,38 @@ void CTessarinDlg::OnSize()
 
     Place(m_separator, 0, T + 2, W, 2);
 
-    const int yTop = T + 14;
-    const int yBottom = H - S - 80;
-    Place(m_messageLogGroup, 10, yTop, 3 * Q, yBottom - yTop);
-    int logTop = yTop + 20;
+    // Every size below is for 13-pixel text (Scaled); the message buttons are as high as
+    // the toolkit makes them, so with larger text their group grows to hold both rows.
+    const int bh = m_xyRssiReq->GetSize().y;
+    int groupHeight = Scaled(70);
+    if (Scaled(100) != 100)
+        groupHeight = std::max(groupHeight, Scaled(18) + 2 * bh + Scaled(4));
+    const int yTop = T + Scaled(14);
+    const int yBottom = H - S - groupHeight - Scaled(10);
+    const int m10 = Scaled(10), m20 = Scaled(20);
+    Place(m_messageLogGroup, m10, yTop, 3 * Q, yBottom - yTop);
+    int logTop = yTop + m20;
     if (m_pFilterBar && m_pFilterBar->IsShown()) {
         // The bar takes the top of the log's place while it is open.
         const int barHeight = m_pFilterBar->GetBestSize().y;
-        Place(m_pFilterBar, 20, logTop, 3 * Q - 20, barHeight);
+        Place(m_pFilterBar, m20, logTop, 3 * Q - m20, barHeight);
         m_pFilterBar->Layout();
-        logTop += barHeight + 4;
+        logTop += barHeight + Scaled(4);
     }
-    Place(&m_messageLog, 20, logTop, 3 * Q - 20, yBottom - logTop - 10);
-    Place(m_nodeListGroup, 3 * Q + 20, yTop, W - 30 - 3 * Q, yBottom - yTop);
-    Place(m_nodeList, 3 * Q + 30, yTop + 20, W - 50 - 3 * Q, yBottom - yTop - 30);
+    Place(&m_messageLog, m20, logTop, 3 * Q - m20, yBottom - logTop - m10);
+    Place(m_nodeListGroup, 3 * Q + m20, yTop, W - m10 - m20 - 3 * Q, yBottom - yTop);
+    Place(m_nodeList, 3 * Q + m20 + m10, yTop + m20, W - 2 * m20 - m10 - 3 * Q, yBottom - yTop - m20 - m10);
 
-    const int yS = H - S - 70;
-    Place(m_sendMessageGroup, 10, yS, W - 20, 70);
+    const int yS = H - S - groupHeight;
+    Place(m_sendMessageGroup, m10, yS, W - m20, groupHeight);
     const wxSize check = m_showParameters->GetSize();
-    Place(m_showParameters, 20, yS + 20, check.x, check.y);
+    Place(m_showParameters, m20, yS + m20, check.x, check.y);
 
     const int cw = check.x;
-    const int B = (W - cw - 20) / 4;
-    const int bh = m_xyRssiReq->GetSize().y;
-    const int x0 = cw + 30;
-    const int row1 = yS + 13;
-    const int row2 = yS + 18 + bh;
+    const int B = (W - cw - m20) / 4;
+    const int x0 = cw + m20 + m10;
+    const int row1 = yS + Scaled(13);
+    const int row2 = yS + Scaled(18) + bh;
     Place(m_xyRssiReq, x0, row1, B, bh);
     Place(m_refConfReq, x0 + B, row1, B, bh);
     Place(m_refConf, x0 + 2 * B, row1, B, bh);

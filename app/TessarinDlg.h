@@ -176,6 +176,12 @@ private:
     // frame's client rectangle, so that keyboard navigation works as in a dialog.
     wxPanel* m_pClient = nullptr;
 
+    // A layout size in pixels made for the 8-point font's 13-pixel text, for the text
+    // this window has: unchanged at that size, larger with larger text.
+    int Scaled(int px) const { return m_nTextHeight8 <= kTextHeight8 ? px : (px * m_nTextHeight8 + 6) / 13; }
+    static constexpr int kTextHeight8 = 13;
+    int m_nTextHeight8 = kTextHeight8;
+
     bool CreateFromTemplate();
     bool CreateToolBar();
     bool CreateStatusBar();

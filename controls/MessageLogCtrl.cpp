@@ -41,7 +41,6 @@ wxEND_EVENT_TABLE()
 // clang-format on
 
 namespace {
-const int kHeaderHeight = CMessageLogCtrl::kHeaderHeight;
 // Left and Right move the view sideways by this many pixels.
 const int kKeyScrollStep = 20;
 // A new filter is looked at this long before the first paint: the first page is
@@ -125,6 +124,7 @@ bool CMessageLogCtrl::Create(wxWindow* parent, wxWindowID id, const wxPoint& pos
     m_font.SetPointSize(8);
     SetFont(m_font);
     m_nRowHeight = std::max(1, GetCharHeight());
+    m_nHeaderHeight = HeaderHeightFor(m_nRowHeight);
 
     SetCurSel(1);
     UpdateScrollBars();
@@ -286,7 +286,7 @@ void CMessageLogCtrl::SetCurSel(int row)
 
     if (t != m_nTopRow) {
         const wxSize cs = GetClientSize();
-        RefreshRect(wxRect(0, kHeaderHeight, cs.x, std::max(0, cs.y - kHeaderHeight)), true);
+        RefreshRect(wxRect(0, m_nHeaderHeight, cs.x, std::max(0, cs.y - m_nHeaderHeight)), true);
         m_nVScrollPos = std::clamp(t, 0, GetVScrollLimit());
         MoveVThumb();
         m_nTopRow = t;
@@ -332,7 +332,7 @@ void CMessageLogCtrl::LayoutColumns()
     for (size_t i = 0; i < m_columns.size(); ++i) {
         LOGCOLUMN& column = m_columns[i];
         const int right = (i + 1 == m_columns.size()) ? R : x + column.width;
-        column.rcHeader = LOGRECT{x, T, right, T + kHeaderHeight};
+        column.rcHeader = LOGRECT{x, T, right, T + m_nHeaderHeight};
         x = right;
     }
 }
@@ -340,7 +340,7 @@ void CMessageLogCtrl::LayoutColumns()
 void CMessageLogCtrl::UpdateScrollBars()
 {
     const wxSize cs = GetClientSize();
-    m_nRowsPerPage = (cs.y - kHeaderHeight) / m_nRowHeight;
+    m_nRowsPerPage = (cs.y - m_nHeaderHeight) / m_nRowHeight;
     const int count = GetRowCount();
     if (count == 0)
         m_nMaxExtent = 0;
@@ -365,8 +365,8 @@ void CMessageLogCtrl::UpdateScrollBars()
 void CMessageLogCtrl::InvalidateRowStrip(int row)
 {
     const wxSize cs = GetClientSize();
-    const long long y = static_cast<long long>(row - m_nTopRow) * m_nRowHeight + kHeaderHeight;
-    if (y + m_nRowHeight <= kHeaderHeight || y >= cs.y)
+    const long long y = static_cast<long long>(row - m_nTopRow) * m_nRowHeight + m_nHeaderHeight;
+    if (y + m_nRowHeight <= m_nHeaderHeight || y >= cs.y)
         return;   // off screen: nothing to repaint
     RefreshRect(wxRect(0, static_cast<int>(y), cs.x, m_nRowHeight), true);
 }
@@ -376,7 +376,7 @@ void CMessageLogCtrl::InvalidateRowsFrom(int row)
     const wxSize cs = GetClientSize();
     if (row < m_nTopRow)
         row = m_nTopRow;
-    const long long y = static_cast<long long>(row - m_nTopRow) * m_nRowHeight + kHeaderHeight;
+    const long long y = static_cast<long long>(row - m_nTopRow) * m_nRowHeight + m_nHeaderHeight;
     if (y >= cs.y)
         return;   // below the page: an append there costs no paint
     RefreshRect(wxRect(0, static_cast<int>(y), cs.x, cs.y - static_cast<int>(y)), false);
@@ -416,8 +416,8 @@ void CMessageLogCtrl::OnRowPaintTimer(wxTimerEvent&)
 bool CMessageLogCtrl::IsInRowsRect(const wxPoint& pt) const
 {
     const long long bottom =
-        kHeaderHeight + static_cast<long long>(GetRowCount() - ShownTopRow()) * m_nRowHeight - 1;
-    return pt.x >= 0 && pt.x < GetClientSize().x && pt.y >= kHeaderHeight && pt.y < bottom;
+        m_nHeaderHeight + static_cast<long long>(GetRowCount() - ShownTopRow()) * m_nRowHeight - 1;
+    return pt.x >= 0 && pt.x < GetClientSize().x && pt.y >= m_nHeaderHeight && pt.y < bottom;
 }
 
 void CMessageLogCtrl::ScrollRowsTo(int p)
@@ -430,7 +430,7 @@ void CMessageLogCtrl::ScrollRowsTo(int p)
         m_nTopRow = p;
         // The header does not move with the rows.
         const wxSize cs = GetClientSize();
-        RefreshRect(wxRect(0, kHeaderHeight, cs.x, std::max(0, cs.y - kHeaderHeight)), false);
+        RefreshRect(wxRect(0, m_nHeaderHeight, cs.x, std::max(0, cs.y - m_nHeaderHeight)), false);
     }
     MoveVThumb();
 }
@@ -547,7 +547,7 @@ void CMessageLogCtrl::OnLButtonDown(wxMouseEvent& event)
     if (m_bEnabled) {
         SetFocus();
         if (IsInRowsRect(event.GetPosition())) {
-            const int row = (event.GetY() - kHeaderHeight) / m_nRowHeight + ShownTopRow();
+            const int row = (event.GetY() - m_nHeaderHeight) / m_nRowHeight + ShownTopRow();
             // A right click inside the selection keeps it for the context menu.
             if (event.RightDown() && m_selection.Contains(row)) {
                 event.Skip();
@@ -570,7 +570,7 @@ void CMessageLogCtrl::OnLButtonDown(wxMouseEvent& event)
 void CMessageLogCtrl::OnMouseMove(wxMouseEvent& event)
 {
     if (m_bEnabled && HasCapture())
-        SelectRow((event.GetY() - kHeaderHeight) / m_nRowHeight + ShownTopRow(),
+        SelectRow((event.GetY() - m_nHeaderHeight) / m_nRowHeight + ShownTopRow(),
                   event.ShiftDown() ? SELECT_EXTEND : SELECT_ONE);
     event.Skip();
 }
@@ -734,27 +734,33 @@ void CMessageLogCtrl::OnPaint(wxPaintEvent&)
 
     dc.SetFont(m_font);
     dc.SetPen(*wxTRANSPARENT_PEN);
-    if (damaged.GetTop() < kHeaderHeight)
+    if (damaged.GetTop() < m_nHeaderHeight)
         PaintHeader(dc, cs);
 
     const int rowHeight = std::max(1, dc.GetCharHeight());
     const bool heightChanged = rowHeight != m_nRowHeight;
     m_nRowHeight = rowHeight;
-    m_nRowsPerPage = (cs.y - kHeaderHeight) / m_nRowHeight;
+    if (HeaderHeightFor(rowHeight) != m_nHeaderHeight) {
+        m_nHeaderHeight = HeaderHeightFor(rowHeight);
+        LayoutColumns();
+        m_header = wxBitmap();
+        Refresh(false);   // the rows move down with the header
+    }
+    m_nRowsPerPage = (cs.y - m_nHeaderHeight) / m_nRowHeight;
 
     // From the top row to one past the page: a partly visible row is drawn too.
     const int drawn = std::max(0, std::min(GetRowCount() - m_nTopRow, m_nRowsPerPage + 1));
     int first = 0;
-    while (first < drawn && kHeaderHeight + (first + 1) * m_nRowHeight <= damaged.GetTop())
+    while (first < drawn && m_nHeaderHeight + (first + 1) * m_nRowHeight <= damaged.GetTop())
         ++first;
     int last = first;
-    while (last < drawn && kHeaderHeight + last * m_nRowHeight <= damaged.GetBottom())
+    while (last < drawn && m_nHeaderHeight + last * m_nRowHeight <= damaged.GetBottom())
         ++last;
     const int extentBefore = m_nMaxExtent;
     if (first < last)
         PaintRows(dc, first, last, cs, B);
 
-    const int bandTop = drawn * m_nRowHeight + kHeaderHeight;
+    const int bandTop = drawn * m_nRowHeight + m_nHeaderHeight;
     if (bandTop < cs.y) {
         dc.SetBrush(wxBrush(clrWindow));
         dc.DrawRectangle(0, bandTop, cs.x, cs.y - bandTop);
@@ -769,7 +775,7 @@ void CMessageLogCtrl::PaintHeader(wxDC& dc, const wxSize& cs)
     const wxColour face = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE);
     if (m_columns.empty()) {
         dc.SetBrush(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW)));
-        dc.DrawRectangle(0, 0, cs.x, kHeaderHeight);
+        dc.DrawRectangle(0, 0, cs.x, m_nHeaderHeight);
         return;
     }
     // The themed button faces take over a millisecond to draw, and any change to a
@@ -781,7 +787,7 @@ void CMessageLogCtrl::PaintHeader(wxDC& dc, const wxSize& cs)
                      m_headerFace != face)) {
         // In physical pixels, so that a high-DPI screen gets sharp faces.
         const double scale = GetContentScaleFactor();
-        wxImage clear(wxRound(cs.x * scale), wxRound(kHeaderHeight * scale));
+        wxImage clear(wxRound(cs.x * scale), wxRound(m_nHeaderHeight * scale));
         clear.InitAlpha();
         std::memset(clear.GetAlpha(), 0,
                     static_cast<size_t>(clear.GetWidth()) * static_cast<size_t>(clear.GetHeight()));
@@ -880,7 +886,7 @@ void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
         if (run >= end)
             return;
         dc.SetBrush(wxBrush(background));
-        dc.DrawRectangle(0, kHeaderHeight + run * h, cs.x, (end - run) * h);
+        dc.DrawRectangle(0, m_nHeaderHeight + run * h, cs.x, (end - run) * h);
         for (size_t i = 0; i < columns; ++i)
             m_paintText[i].clear();
         for (int k = run; k < end; ++k) {
@@ -900,7 +906,7 @@ void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
             const std::string& lines = m_paintText[i];
             if (!lines.empty())
                 pen.Draw(wxString::FromAscii(lines.data(), lines.size()), x + 3,
-                         kHeaderHeight + m_paintLine[2 * i] * h);
+                         m_nHeaderHeight + m_paintLine[2 * i] * h);
             x += m_columns[i].width;
         }
         run = end;
@@ -914,7 +920,7 @@ void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs,
             continue;   // joins the run
         writeRun(k);
         run = k + 1;
-        const int y = kHeaderHeight + k * h;
+        const int y = m_nHeaderHeight + k * h;
         if (!selected) {
             dc.SetBrush(wxBrush(background));
             dc.DrawRectangle(0, y, cs.x, h);
@@ -1210,7 +1216,7 @@ void CMessageLogCtrl::RefreshRowsArea()
     if (!GetHandle())
         return;
     const wxSize cs = GetClientSize();
-    RefreshRect(wxRect(0, kHeaderHeight, cs.x, std::max(0, cs.y - kHeaderHeight)), false);
+    RefreshRect(wxRect(0, m_nHeaderHeight, cs.x, std::max(0, cs.y - m_nHeaderHeight)), false);
 }
 
 void CMessageLogCtrl::SetFollowing(bool following)

@@ -9,6 +9,7 @@
 #include <wx/window.h>
 
 #include <chrono>
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -37,8 +38,11 @@ class wxTimerEvent;
 // Every operation belongs to the user-interface thread.
 class CMessageLogCtrl : public wxWindow {
 public:
-    // Height of the header strip at the top of the client area, in pixels.
+    // Height of the header strip at the top of the client area, in pixels, for text of
+    // the 8-point font's usual 13 pixels; larger text makes it taller (GetHeaderHeight).
     static constexpr int kHeaderHeight = 16;
+    static int HeaderHeightFor(int textHeight) { return std::max(kHeaderHeight, textHeight + 3); }
+    int GetHeaderHeight() const { return m_nHeaderHeight; }
 
     // Edges in client coordinates; right and bottom lie just outside, as for a RECT.
     struct LOGRECT {
@@ -206,6 +210,7 @@ private:
     std::vector<LOGCOLUMN> m_columns;
     CLogRowStore m_rows;
     int m_nRowHeight = 13;
+    int m_nHeaderHeight = kHeaderHeight;
     int m_nCurSel = 0;
     int m_nTopRow = 0;
     // The top row of the last paint, -1 before any. During a burst the view's state runs

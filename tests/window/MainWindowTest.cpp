@@ -1,6 +1,7 @@
 #include "tests/support/GuiTesting.h"
 
 #include "app/TessarinDlg.h"
+#include "tests/support/PosixPeers.h"
 #include "res/Resources.h"
 
 namespace {
@@ -112,6 +113,40 @@ TEST(MainWindow, EnterKeepsTheWindowAndEscapeOrTheCloseBoxEndsIt)
                   Ints({ends, !ends, ends ? wxID_CANCEL : 0}))
             << key;
     }
+}
+
+// With larger text (the desktop's large-text setting, run in a child at 1.5 times) the
+// message buttons stay inside their group and off the status bar, and the log's header
+// and columns hold their texts.
+TEST(MainWindow, LayoutHoldsWithLargerText)
+{
+    CTessarinDlg dlg;
+    ASSERT_TRUE(dlg.Create() && dlg.Show());
+    wxFont font8 = dlg.GetFont();
+    font8.SetPointSize(8);
+    int w = 0, h = 0;
+    dlg.GetTextExtent("Xg", &w, &h, nullptr, nullptr, &font8);
+    if (h <= 13) {
+        setenv("GDK_DPI_SCALE", "1.5", 1);
+        const ToolResult r = RunProgram("/proc/self/exe", {"--gtest_filter=MainWindow.LayoutHoldsWithLargerText"},
+                                        "/", "");
+        unsetenv("GDK_DPI_SCALE");
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("[  PASSED  ] 1 test"), std::string::npos) << r.out;
+        return;
+    }
+    ASSERT_TRUE(PumpUntil([&] { return dlg.IsShownOnScreen(); }));
+    const wxRect group = Child(dlg, IDC_SEND_MESSAGE_GROUP)->GetRect();
+    for (int id : {IDC_SHOW_PARAMETERS, IDC_XY_RSSI_REQ, IDC_REF_CONF_REQ, IDC_REF_CONF, IDC_BLIND_FIND_REQ,
+                   IDC_BLIND_CONF_REQ, IDC_BLIND_CONF}) {
+        const wxRect rect = Child(dlg, id)->GetRect();
+        EXPECT_TRUE(group.Contains(rect) && !rect.Intersects(StatusBar(dlg)->GetRect())) << id;
+    }
+    const CMessageLogCtrl& log = dlg.GetMessageLog();
+    EXPECT_GE(log.GetHeaderHeight(), log.GetRowHeight() + 3);
+    const char* widest[] = {"23:59:59:999 ", "<--", " 0xFFFF ", "BLIND_NODE_REQ_CONF"};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_GE(log.GetColumn(i).width, log.GetTextExtent(widest[i]).x + 3) << widest[i];
 }
 
 }   // namespace
