@@ -130,6 +130,14 @@ bool CMainToolBar::LoadImageList(int kind, int bitmapId, int cx)
             return false;
     }
     m_imageLists[kind] = std::move(list);
+    // The same pictures drawn at twice the size, for a screen of twice the resolution;
+    // without them the toolkit enlarges the ordinary ones.
+    BitmapDesc doubleDesc;
+    m_doubleStrips[kind] = wxImage();
+    if (DescribeBitmap(FindBitmapResource(bitmapId, 2), &doubleDesc, &m_doubleStrips[kind])) {
+        m_doubleStrips[kind].SetMaskColour(doubleDesc.firstRed, doubleDesc.firstGreen, doubleDesc.firstBlue);
+        m_nDoubleWidth = 2 * cx;
+    }
     ApplyImageList(kind);
     return true;
 }
@@ -156,7 +164,11 @@ void CMainToolBar::ApplyImageList(int kind)
     for (const TBBUTTON& button : m_buttons) {
         if (button.image < 0 || button.image >= list.GetImageCount())
             continue;
-        const wxBitmap image = list.GetBitmap(button.image);
+        wxBitmapBundle image(list.GetBitmap(button.image));
+        const wxImage& strip = m_doubleStrips[kind];
+        const wxRect rect(button.image * m_nDoubleWidth, 0, m_nDoubleWidth, strip.IsOk() ? strip.GetHeight() : 0);
+        if (strip.IsOk() && rect.GetRight() < strip.GetWidth())
+            image = wxBitmapBundle::FromBitmaps(list.GetBitmap(button.image), wxBitmap(strip.GetSubImage(rect)));
         if (kind == TB_SETIMAGELIST)
             SetToolNormalBitmap(button.command, image);
         else if (kind == TB_SETDISABLEDIMAGELIST)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <wx/image.h>
 #include <wx/imaglist.h>
 #include <wx/toolbar.h>
 
@@ -53,4 +54,6 @@ private:
     // button's image number live here, as a native toolbar control would keep them.
     std::unique_ptr<wxImageList> m_imageLists[3];
     std::vector<TBBUTTON> m_buttons;
+    wxImage m_doubleStrips[3];   // the strips drawn at twice the size, when there are
+    int m_nDoubleWidth = 0;
 };

@@ -8,6 +8,10 @@ extern const unsigned char kBitmap135[];
 extern const size_t kBitmap135Size;
 extern const unsigned char kBitmap136[];
 extern const size_t kBitmap136Size;
+extern const unsigned char kBitmap135x2[];
+extern const size_t kBitmap135x2Size;
+extern const unsigned char kBitmap136x2[];
+extern const size_t kBitmap136x2Size;
 extern const unsigned char kIcon128x16[];
 extern const size_t kIcon128x16Size;
 extern const unsigned char kIcon128x32[];
@@ -33,16 +37,18 @@ const StringEntry kStringTable[] = {
 
 }   // namespace
 
-ResourceBytes FindBitmapResource(int id)
+ResourceBytes FindBitmapResource(int id, int scale)
 {
     ResourceBytes res;
     if (id == IDB_TOOLBAR) {
-        res.data = kBitmap135;
-        res.size = kBitmap135Size;
+        res.data = scale == 2 ? kBitmap135x2 : kBitmap135;
+        res.size = scale == 2 ? kBitmap135x2Size : kBitmap135Size;
     } else if (id == IDB_TOOLBAR_DISABLED) {
-        res.data = kBitmap136;
-        res.size = kBitmap136Size;
+        res.data = scale == 2 ? kBitmap136x2 : kBitmap136;
+        res.size = scale == 2 ? kBitmap136x2Size : kBitmap136Size;
     }
+    if (scale != 1 && scale != 2)
+        res = ResourceBytes();
     return res;
 }
 

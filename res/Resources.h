@@ -78,8 +78,9 @@ struct ResourceBytes {
     size_t size = 0;
 };
 
-// The BMP file of bitmap resource id (135, 136); empty when there is none.
-ResourceBytes FindBitmapResource(int id);
+// The BMP file of bitmap resource id (135, 136); empty when there is none. Scale 2 gives
+// the same pictures drawn at twice the size, for screens of twice the resolution.
+ResourceBytes FindBitmapResource(int id, int scale = 1);
 
 // The PNG file of icon resource id drawn at size x size pixels (16, 32, 48); empty
 // when there is none.

@@ -3,6 +3,8 @@
 
   toolbar.bmp           bitmap 135: 17 toolbar images, 16 x 16, normal and hot
   toolbar_disabled.bmp  bitmap 136: the greyed images of the same strip
+  toolbar@2x.bmp, toolbar_disabled@2x.bmp  the same strips at 32 x 32, for screens of
+                        twice the usual resolution
   icons/<n>/tessarin.png  icon 128 at 16, 32 and 48 pixels
 
 Both strips are 24-bit bottom-up BMP files whose first stored pixel (the bottom-left
@@ -147,31 +149,39 @@ REFRESH = """
 """
 
 
-def refresh_glyph():
+def refresh_glyph(scale=1):
     rows = REFRESH.strip('\n').split('\n')
-    inside = [[c == 'X' for c in r] for r in rows]
-    img = blank()
-    for y in range(IMAGE):
-        for x in range(IMAGE):
+    inside = [[c == 'X' for c in r] for r in scaled(rows, scale)]
+    n = IMAGE * scale
+    img = blank(n)
+    for y in range(n):
+        for x in range(n):
             if not inside[y][x]:
                 continue
-            rim = any(not (0 <= x + dx < IMAGE and 0 <= y + dy < IMAGE and inside[y + dy][x + dx])
+            # A one-pixel rim at any size: the larger glyph is drawn, not blown up.
+            rim = any(not (0 <= x + dx < n and 0 <= y + dy < n and inside[y + dy][x + dx])
                       for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1)))
             img[y][x] = PALETTE['o'] if rim else PALETTE['O']
     return img
 
 
-def blank():
-    return [[MASK] * IMAGE for _ in range(IMAGE)]
+def scaled(rows, scale):
+    """Each pixel as a scale x scale square."""
+    return [[p for p in row for _ in range(scale)] for row in rows for _ in range(scale)]
+
+
+def blank(n=IMAGE):
+    return [[MASK] * n for _ in range(n)]
 
 
 def greyed(img):
     """The classic disabled look: the glyph's dark parts in grey, with a white
     highlight one pixel down and to the right, on the mask background."""
-    out = blank()
-    dark = [[img[y][x] != MASK and sum(img[y][x]) < 600 for x in range(IMAGE)] for y in range(IMAGE)]
-    for y in range(IMAGE):
-        for x in range(IMAGE):
+    n = len(img)
+    out = blank(n)
+    dark = [[img[y][x] != MASK and sum(img[y][x]) < 600 for x in range(n)] for y in range(n)]
+    for y in range(n):
+        for x in range(n):
             if dark[y][x]:
                 out[y][x] = PALETTE['g']
             elif x > 0 and y > 0 and dark[y - 1][x - 1]:
@@ -180,12 +190,13 @@ def greyed(img):
 
 
 def strip(images):
-    """Rows top-down of a strip 16 * COUNT wide."""
+    """Rows top-down of a strip COUNT images wide."""
+    n = len(images[0])
     rows = []
-    for y in range(IMAGE):
+    for y in range(n):
         row = []
         for i in range(COUNT):
-            row.extend(images[i][y] if i < len(images) else [MASK] * IMAGE)
+            row.extend(images[i][y] if i < len(images) else [MASK] * n)
         rows.append(row)
     return rows
 
@@ -290,6 +301,10 @@ def main():
     disabled = [greyed(i) for i in normal[:4]] + [blank()]
     write_bmp(os.path.join(HERE, 'toolbar.bmp'), strip(normal))
     write_bmp(os.path.join(HERE, 'toolbar_disabled.bmp'), strip(disabled))
+    double = [scaled(parse(g), 2) for g in (PAGE, PLAY, PAUSE, ARROWS)] + [refresh_glyph(2)]
+    write_bmp(os.path.join(HERE, 'toolbar@2x.bmp'), strip(double))
+    write_bmp(os.path.join(HERE, 'toolbar_disabled@2x.bmp'),
+              strip([greyed(i) for i in double[:4]] + [blank(2 * IMAGE)]))
     for size in (16, 32, 48):
         folder = os.path.join(HERE, 'icons', str(size))
         os.makedirs(folder, exist_ok=True)
