@@ -5,12 +5,14 @@
 #include <wx/menu.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
+#include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "controls/Accessible.h"
 #include "res/Resources.h"
 
 namespace {
@@ -116,6 +118,10 @@ bool CTessarinDlg::CreateFilterBar()
     sizer->Add(m_pFilterText, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, 8);
     sizer->Add(m_pFilterOnly, 0, wxALIGN_CENTER_VERTICAL);
     m_pFilterBar->SetSizer(sizer);
+    SetAccessibleLabel(m_pFilterText, label);
+    // The lists have their captions on the group boxes around them.
+    SetAccessibleName(&m_messageLog, m_messageLogGroup->GetLabel());
+    SetAccessibleName(m_nodeList, m_nodeListGroup->GetLabel());
     // In reading order: the bar comes before the log it narrows.
     m_pFilterBar->MoveBeforeInTabOrder(&m_messageLog);
     m_pFilterText->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { ApplyFilter(); });

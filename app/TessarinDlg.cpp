@@ -21,6 +21,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/settings/TessarinSettings.h"
+#include "controls/Accessible.h"
 #include "res/Resources.h"
 
 // clang-format off
@@ -331,6 +332,7 @@ bool CTessarinDlg::CreateToolBar()
     m_toolBar.EnableTool(ID_STOP_CAPTURE, false);
     m_toolBar.EnableTool(ID_PING, false);
     m_toolBar.Realize();
+    NameToolsByTheirHelp(&m_toolBar);
     return true;
 }
 
@@ -354,6 +356,10 @@ void CTessarinDlg::CreateComPortCombo()
     m_pComPortCombo->SetLabel(wxString());
     m_toolBar.AddControl(m_pComPortCombo);
     m_toolBar.Realize();
+    // Screen readers read the list by its hover text, on one line.
+    wxString name = wxString::FromUTF8(kComPortHelp);
+    name.Replace("\r\n", " ");
+    SetAccessibleName(m_pComPortCombo, name.Trim());
 }
 
 int CTessarinDlg::DoModal()

@@ -1,5 +1,7 @@
 #include "commands/DestAddrDlg.h"
 
+#include "controls/Accessible.h"
+
 #include "commands/InputRules.h"
 
 #include <wx/button.h>
@@ -51,6 +53,7 @@ CDestAddrDlg::CDestAddrDlg(int* addr, wxWindow* parent)
     auto* prefix = new wxStaticText(this, wxID_ANY, "0x", wxDefaultPosition, wxDefaultSize,
                                     wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
     m_pEdit = new wxTextCtrl(this, ID_ADDRESS, wxEmptyString);
+    SetAccessibleLabel(m_pEdit, title);
     const int editLeft = MARGIN + PREFIX_WIDTH + PREFIX_GAP;
     const wxPoint editPos = ConvertDialogToPixels(wxPoint(editLeft, EDIT_TOP));
     const wxSize editSize = ConvertDialogToPixels(wxSize(DLG_WIDTH - MARGIN - editLeft, EDIT_HEIGHT));

@@ -1,5 +1,7 @@
 #include "commands/MsgParamDlg.h"
 
+#include "controls/Accessible.h"
+
 #include "commands/InputRules.h"
 
 #include <wx/button.h>
@@ -96,6 +98,7 @@ void CMsgParamDlg::CreateGroup(const wxString& title, int id, wxRect box, const 
         auto* label = new wxStaticText(this, f.labelId, wxString::FromUTF8(f.label), wxDefaultPosition,
                                        wxDefaultSize, wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
         auto* edit = new wxTextCtrl(this, f.editId, wxEmptyString);
+        SetAccessibleLabel(edit, label);
 
         // A theme that wants taller edits than the row grants gets them; the label is
         // centred on whatever height the edit ends up with.

@@ -166,9 +166,11 @@ void CMainToolBar::ApplyImageList(int kind)
             continue;
         wxBitmapBundle image(list.GetBitmap(button.image));
         const wxImage& strip = m_doubleStrips[kind];
-        const wxRect rect(button.image * m_nDoubleWidth, 0, m_nDoubleWidth, strip.IsOk() ? strip.GetHeight() : 0);
+        const wxRect rect(button.image * m_nDoubleWidth, 0, m_nDoubleWidth,
+                          strip.IsOk() ? strip.GetHeight() : 0);
         if (strip.IsOk() && rect.GetRight() < strip.GetWidth())
-            image = wxBitmapBundle::FromBitmaps(list.GetBitmap(button.image), wxBitmap(strip.GetSubImage(rect)));
+            image =
+                wxBitmapBundle::FromBitmaps(list.GetBitmap(button.image), wxBitmap(strip.GetSubImage(rect)));
         if (kind == TB_SETIMAGELIST)
             SetToolNormalBitmap(button.command, image);
         else if (kind == TB_SETDISABLEDIMAGELIST)

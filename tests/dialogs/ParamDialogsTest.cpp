@@ -11,6 +11,7 @@
 
 #include "commands/InputRules.h"
 #include "commands/MsgParamDlg.h"
+#include "controls/Accessible.h"
 
 namespace {
 
@@ -62,6 +63,9 @@ TEST(ParamDialogs, ShowTheirModeGreyTheOtherAndStoreOnlyWhenEveryFieldIsValid)
             auto* edit = wxDynamicCast(dlg.FindWindow(Field(i).editId), wxTextCtrl);
             EXPECT_EQ(edit->IsEnabled() + dlg.FindWindow(Field(i).labelId)->IsEnabled(), active ? 2 : 0) << i;
             EXPECT_EQ(edit->GetValue(), active ? shown[i] : "") << i;
+            // Read by its caption.
+            const wxString name = GetAccessibleName(edit);
+            EXPECT_TRUE(!name.empty() && wxString::FromUTF8(Field(i).label).StartsWith(name)) << i;
             if (c.typed[i])
                 edit->SetValue(c.typed[i]);
         }

@@ -1,6 +1,9 @@
 #include "tests/support/GuiTesting.h"
 
 #include "app/TessarinDlg.h"
+#include "controls/Accessible.h"
+
+#include <wx/choice.h>
 #include "tests/support/PosixPeers.h"
 #include "res/Resources.h"
 
@@ -119,6 +122,23 @@ TEST(MainWindow, EnterKeepsTheWindowAndEscapeOrTheCloseBoxEndsIt)
                   Ints({ends, !ends, ends ? wxID_CANCEL : 0}))
             << key;
     }
+}
+
+// Screen readers read the toolbar's tools and the port list by their hover texts and the
+// lists and the filter by their captions.
+TEST(MainWindow, ControlsCarryAccessibleNames)
+{
+    CTessarinDlg dlg;
+    ASSERT_TRUE(dlg.Create() && dlg.Show());
+    for (int id = ID_CLEAR_LOG; id <= ID_REFRESH_COM_PORTS; ++id)
+        EXPECT_EQ(GetToolAccessibleName(ToolBar(dlg), id), ToolBar(dlg)->GetToolShortHelp(id)) << id;
+    EXPECT_EQ(GetAccessibleName(dlg.GetComPortCombo()),
+              "List of available COM ports. Use the button to the left to refresh the list of COM ports.");
+    const std::pair<wxWindow*, const char*> captioned[] = {{&dlg.GetMessageLog(), "Message Log"},
+                                                           {NodeList(dlg), "Node List"},
+                                                           {Child(dlg, IDC_FILTER_TEXT), "Filter"}};
+    for (const auto& [window, name] : captioned)
+        EXPECT_EQ(GetAccessibleName(window), name);
 }
 
 // With larger text (the desktop's large-text setting, 1.5 times, in a child started
