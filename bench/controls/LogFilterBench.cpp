@@ -116,8 +116,8 @@ int main(int argc, char** argv)
 
     std::printf("%-32s %9s %11s %10s %11s %10s\n", "filter (1 000 000 rows)", "matches", "first page",
                 "count", "longest step", "paint");
-    for (const char* query : {"node:0x1010", "msg:ping", "dir:out", "\"A5 AC\"", "node:0x1010 \"F0 F1\"",
-                              "node:0xFFFF", ""}) {
+    for (const char* query :
+         {"node:0x1010", "msg:ping", "dir:out", "\"A5 AC\"", "node:0x1010 \"F0 F1\"", "node:0xFFFF", ""}) {
         const FilterFigures f = Filter(log, &paints, query);
         std::printf("%-32s %9d %8.1f ms %7.1f ms %9.1f ms %7.0f us\n", *query ? query : "(none)", f.matches,
                     f.firstPageMs, f.countMs, f.longestStepMs, f.paintUs);
