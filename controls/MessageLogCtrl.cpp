@@ -182,7 +182,7 @@ int CMessageLogCtrl::InsertRowBytes(const char* text, size_t length, int positio
         }
         const size_t before = m_filter.Count();
         if (m_filter.Scanned() != static_cast<size_t>(count) ||
-            !m_filter.Scan(m_rows, SIZE_MAX, std::chrono::microseconds::max()) || m_filter.Count() == before)
+            !m_filter.Scan(m_rows, SIZE_MAX, std::chrono::seconds(1)) || m_filter.Count() == before)
             return position;   // not shown, or found by the filter's next slice
         shown = static_cast<int>(before);
     }
