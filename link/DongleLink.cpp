@@ -233,6 +233,11 @@ void CDongleLink::SetWarningSink(IWarningSink* pSink)
     m_pWarningSink = pSink;
 }
 
+void CDongleLink::SetLineTap(ILineTap* pTap)
+{
+    m_pLineTap = pTap;
+}
+
 int CDongleLink::GetDataBuffer(CDataBuffer** ppDataBuffer)
 {
     if (ppDataBuffer != nullptr)
@@ -256,6 +261,9 @@ int CDongleLink::AddLine(const char* line, bool bNamesNode)
 {
     if (m_pLogFile && !m_pLogFile->WriteLine(line))
         Warn("Not able to add message to Log File");
+    ILineTap* tap = m_pLineTap.load();
+    if (tap != nullptr)
+        tap->TapLine(line, bNamesNode);
     if (m_dataBuffer.Put(line, bNamesNode) != CDataBuffer::DONE)
         return 0;
     ++m_nLineCounter;

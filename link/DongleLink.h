@@ -4,7 +4,7 @@
 // message sent into a log line, writes the line to the log file and queues it in the Data
 // Buffer with one announcement to the notify window. It keeps the dongle identity.
 //
-// StartCapture, StopCapture, SetNotifyWindow and SetWarningSink belong to the owner's
+// StartCapture, StopCapture, SetNotifyWindow, SetWarningSink and SetLineTap belong to the owner's
 // thread. SendDongleMessage, AddLine, GetDongleInfo and GetLineCounter may be called
 // from any thread.
 
@@ -43,6 +43,8 @@ public:
     void SetNotifyWindow(ILineReadyNotify* pNotify);
     // Where warnings go; null restores the default, which writes them to stderr.
     void SetWarningSink(IWarningSink* pSink);
+    // A second reader of every line (a publisher); null for none.
+    void SetLineTap(ILineTap* pTap);
     // Stores the address of the engine's Data Buffer; returns 1.
     int GetDataBuffer(CDataBuffer** ppDataBuffer);
     // False while the dongle identity is unknown; otherwise both addresses of one answer.
@@ -83,6 +85,7 @@ private:
     int m_nDongleShortAddr;
     uint64_t m_nDongleIeeeAddr;
     std::atomic<IWarningSink*> m_pWarningSink;
+    std::atomic<ILineTap*> m_pLineTap{nullptr};
     std::atomic<bool> m_bDeviceGone;
     std::mutex m_stopLock;   // with m_stopWake: a stop wakes a capture that idles
     std::condition_variable m_stopWake;

@@ -1,6 +1,6 @@
 #pragma once
-// The two seams through which the capture engine reaches its owner (a window, or the
-// headless tool). Both are called from any thread, including the capture thread.
+// The seams through which the capture engine reaches its owner (a window, or the
+// headless tool, a publisher). All are called from any thread, including the capture thread.
 
 // Receives one announcement per line queued in the Data Buffer. Must not block: it
 // posts and returns, and the owner takes exactly one line per announcement.
@@ -22,4 +22,15 @@ public:
 
 protected:
     ~IWarningSink() = default;
+};
+
+// Sees every line the engine forms, right after the log file has it and in the same
+// order, whether or not the Data Buffer takes it. Called on the thread that formed the
+// line; must not block (copy the line and return).
+class ILineTap {
+public:
+    virtual void TapLine(const char* line, bool bNamesNode) = 0;
+
+protected:
+    ~ILineTap() = default;
 };

@@ -20,6 +20,8 @@
 #include "link/DataBuffer.h"
 #include "link/DongleLink.h"
 #include "link/LinkNotify.h"
+#include "mqtt/MqttPublisher.h"
+#include "mqtt/MqttToolOptions.h"
 #include "tools/CaptureCommands.h"
 
 namespace {
@@ -58,7 +60,7 @@ void CatchStopSignals()
 // capture thread (counted, so a burst of lines costs one wake-up) and one command line at
 // a time from the input reader, which waits until its line is taken: input is read only
 // as fast as commands are carried out, however fast it comes.
-class CEvents : public ILineReadyNotify {
+class CEvents : public ILineReadyNotify, public IMqttCommandNotify {
 public:
     void PostLineReady() override
     {
@@ -81,6 +83,14 @@ public:
         return true;
     }
 
+    // Commands from the broker wait in the publisher; this only wakes the loop.
+    void PostCommandReady() override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_bBrokerCommand = true;
+        m_wake.notify_one();
+    }
+
     void PostEndOfInput()
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -94,7 +104,9 @@ public:
               bool& endOfInput)
     {
         std::unique_lock<std::mutex> guard(m_lock);
-        m_wake.wait_until(guard, until, [this] { return m_nLinesReady > 0 || m_bCommand || m_bEndOfInput; });
+        m_wake.wait_until(guard, until,
+                          [this] { return m_nLinesReady > 0 || m_bCommand || m_bEndOfInput || m_bBrokerCommand; });
+        m_bBrokerCommand = false;
         linesReady = m_nLinesReady;
         m_nLinesReady = 0;
         hasCommand = m_bCommand;
@@ -133,9 +145,10 @@ private:
     bool m_bCommand = false;
     bool m_bEndOfInput = false;
     bool m_bClosed = false;
+    bool m_bBrokerCommand = false;
 };
 
-class CStderrWarnings : public IWarningSink {
+class CStderrWarnings : public IWarningSink, public IMqttReport {
 public:
     void ShowWarning(const char* text) override
     {
@@ -143,6 +156,7 @@ public:
         // warnings from two threads never mix.
         std::fprintf(stderr, "%s: %s\n", PROGRAM, text);
     }
+    void MqttReport(const char* text) override { std::fprintf(stderr, "%s: MQTT: %s\n", PROGRAM, text); }
 };
 
 // Reads standard input line by line on a thread of its own. A read that blocks cannot be
@@ -177,7 +191,7 @@ void ReadInput(std::shared_ptr<CEvents> events)
 void PrintUsage(FILE* out)
 {
     std::fprintf(out,
-                 "Usage: %s COMn [--log FILE] [--append] [--seconds S]\n"
+                 "Usage: %s COMn [--log FILE] [--append] [--seconds S] [MQTT options]\n"
                  "\n"
                  "Captures from the Location Dongle on COMn as the window's Start does (the\n"
                  "capture, then a PING). Every log line goes to standard output and to the log\n"
@@ -187,8 +201,8 @@ void PrintUsage(FILE* out)
                  "unplugged). To capture with no commands to give, keep standard input open\n"
                  "or give --seconds.\n"
                  "Exit status: 0 when a capture ran, 1 when it could not start.\n"
-                 "\n%s",
-                 PROGRAM, CAPTURE_COMMAND_HELP);
+                 "\n%s\n%s",
+                 PROGRAM, CAPTURE_COMMAND_HELP, MQTT_OPTION_HELP);
 }
 
 struct Options {
@@ -196,6 +210,7 @@ struct Options {
     std::string strLogFile = "Tessarin.log";
     bool bAppend = false;
     double dSeconds = 0;   // 0: no limit
+    MqttToolOptions mqtt;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o)
@@ -223,6 +238,12 @@ bool ParseOptions(int argc, char** argv, Options& o)
                 return false;
             }
             ++i;
+        } else if (arg.compare(0, 6, "--mqtt") == 0) {
+            std::string error;
+            if (!ParseMqttToolOption(argc, argv, i, o.mqtt, error)) {
+                std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
+                return false;
+            }
         } else if (!arg.empty() && arg[0] == '-') {
             std::fprintf(stderr, "%s: unknown option %s\n", PROGRAM, arg.c_str());
             return false;
@@ -238,6 +259,11 @@ bool ParseOptions(int argc, char** argv, Options& o)
         std::fprintf(stderr, "%s: which port? (e.g. COM21)\n", PROGRAM);
         return false;
     }
+    std::string error;
+    if (!FinishMqttToolOptions(o.mqtt, o.strPort, error)) {
+        std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
+        return false;
+    }
     return true;
 }
 
@@ -251,6 +277,14 @@ public:
         m_link.SetWarningSink(&m_warnings);
         m_link.SetNotifyWindow(m_pEvents.get());
         m_link.GetDataBuffer(&m_pDataBuffer);
+        if (m_options.mqtt.bEnabled) {
+            std::string error;
+            if (!m_mqtt.Start(m_options.mqtt.settings, &m_warnings, m_pEvents.get(), error)) {
+                std::fprintf(stderr, "%s: MQTT: %s\n", PROGRAM, error.c_str());
+                return 1;
+            }
+            m_link.SetLineTap(&m_mqtt);
+        }
 
         if (!m_link.StartCapture(m_options.strPort.c_str(), m_options.strLogFile.c_str(),
                                  m_options.bAppend ? 1 : 0))
@@ -262,6 +296,8 @@ public:
         m_link.StopCapture();
         TakeLines(m_pEvents->TakeLinesReady());
         m_link.SetNotifyWindow(nullptr);
+        m_link.SetLineTap(nullptr);
+        m_mqtt.Stop();
         return 0;
     }
 
@@ -293,7 +329,10 @@ private:
             // The lines first, so that standard output keeps up with the log file.
             TakeLines(linesReady);
             if (hasCommand)
-                Command(command);
+                Command(command, false);
+            std::string brokerCommand;
+            while (!m_bQuit && m_mqtt.TakeCommand(brokerCommand))
+                Command(brokerCommand, true);
             if (endOfInput) {
                 // A moment for the answers to the last commands.
                 deadline = std::min(deadline, Clock::now() + std::chrono::seconds(1));
@@ -301,7 +340,8 @@ private:
         }
     }
 
-    void Command(const std::string& line)
+    // The same rules whether the line came on standard input or from the broker.
+    void Command(const std::string& line, bool fromBroker)
     {
         DongleMessage msg;
         std::string error;
@@ -317,6 +357,8 @@ private:
             break;
         case CaptureCommand::INVALID:
             std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
+            if (fromBroker)
+                m_mqtt.PublishCommandError(line, error);
             break;
         case CaptureCommand::NONE:
             break;
@@ -372,6 +414,7 @@ private:
     // Before the engine, which it must outlive; shared with the input reader.
     std::shared_ptr<CEvents> m_pEvents = std::make_shared<CEvents>();
     CStderrWarnings m_warnings;
+    CMqttPublisher m_mqtt;   // before the engine, which taps lines into it
     CDongleLink m_link;
     CDataBuffer* m_pDataBuffer = nullptr;
     bool m_bQuit = false;
