@@ -51,9 +51,8 @@ bool CMqttConnection::Setup(const MqttEndpoint& endpoint, const std::string& caF
     m_strHost = endpoint.strHost;
     m_nPort = endpoint.nPort;
     mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_connect_callback_set(client, [](mosquitto*, void* obj, int code) {
-        static_cast<IMqttEvents*>(obj)->OnConnected(code);
-    });
+    mosquitto_connect_callback_set(
+        client, [](mosquitto*, void* obj, int code) { static_cast<IMqttEvents*>(obj)->OnConnected(code); });
     mosquitto_publish_callback_set(
         client, [](mosquitto*, void* obj, int mid) { static_cast<IMqttEvents*>(obj)->OnPublished(mid); });
     mosquitto_message_callback_set(client, [](mosquitto*, void* obj, const mosquitto_message* msg) {
@@ -63,8 +62,8 @@ bool CMqttConnection::Setup(const MqttEndpoint& endpoint, const std::string& caF
     // the library must not hold any back on its own.
     mosquitto_max_inflight_messages_set(client, 0);
     if (!endpoint.strUser.empty()) {
-        const int rc = mosquitto_username_pw_set(client, endpoint.strUser.c_str(),
-                                                 endpoint.bHasPassword ? endpoint.strPassword.c_str() : nullptr);
+        const int rc = mosquitto_username_pw_set(
+            client, endpoint.strUser.c_str(), endpoint.bHasPassword ? endpoint.strPassword.c_str() : nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             error = "the user name cannot be used: " + ErrorText(rc);
             return false;
@@ -91,15 +90,16 @@ bool CMqttConnection::Setup(const MqttEndpoint& endpoint, const std::string& caF
 
 bool CMqttConnection::SetWill(const std::string& topic, const std::string& payload)
 {
-    return mosquitto_will_set(Client(m_pClient), topic.c_str(), static_cast<int>(payload.size()), payload.data(),
-                              1, true) == MOSQ_ERR_SUCCESS;
+    return mosquitto_will_set(Client(m_pClient), topic.c_str(), static_cast<int>(payload.size()),
+                              payload.data(), 1, true) == MOSQ_ERR_SUCCESS;
 }
 
 bool CMqttConnection::Connect(std::string& error)
 {
     mosquitto* client = Client(m_pClient);
-    const int rc = m_bConnectedOnce ? mosquitto_reconnect(client)
-                                    : mosquitto_connect(client, m_strHost.c_str(), m_nPort, KEEP_ALIVE_SECONDS);
+    const int rc = m_bConnectedOnce
+                       ? mosquitto_reconnect(client)
+                       : mosquitto_connect(client, m_strHost.c_str(), m_nPort, KEEP_ALIVE_SECONDS);
     if (rc != MOSQ_ERR_SUCCESS) {
         error = ErrorText(rc);
         return false;

@@ -188,13 +188,15 @@ void CMqttPublisher::Run()
             const int64_t now = SteadyMs();
             if (now < nextTry) {
                 std::unique_lock<std::mutex> guard(m_stopLock);
-                m_stopWake.wait_for(guard, std::chrono::milliseconds(nextTry - now), [this] { return m_bStop; });
+                m_stopWake.wait_for(guard, std::chrono::milliseconds(nextTry - now),
+                                    [this] { return m_bStop; });
                 continue;
             }
             m_connection.SetWill(Topic("status"), StatusPayload(false));
             if (!m_connection.Connect(error)) {
                 SetState(State::UNREACHABLE,
-                         "cannot reach " + DescribeEndpoint(m_settings.endpoint) + " (" + error + "); trying again",
+                         "cannot reach " + DescribeEndpoint(m_settings.endpoint) + " (" + error +
+                             "); trying again",
                          true);
                 nextTry = SteadyMs() + retryMs;
                 retryMs = std::min(retryMs * 2, LONGEST_RETRY_MS);
@@ -216,7 +218,8 @@ void CMqttPublisher::Run()
                 if (m_bConnected)
                     retryMs = FIRST_RETRY_MS;
                 SetState(State::UNREACHABLE,
-                         "lost " + DescribeEndpoint(m_settings.endpoint) + " (" + error + "); trying again", true);
+                         "lost " + DescribeEndpoint(m_settings.endpoint) + " (" + error + "); trying again",
+                         true);
                 nextTry = SteadyMs() + retryMs;
                 retryMs = std::min(retryMs * 2, LONGEST_RETRY_MS);
             }
@@ -257,8 +260,8 @@ void CMqttPublisher::OnConnected(int code)
     if (code != 0) {
         m_bRefused = true;
         SetState(State::REFUSED,
-                 DescribeEndpoint(m_settings.endpoint) + " refused the connection: " +
-                     CMqttConnection::RefusalText(code),
+                 DescribeEndpoint(m_settings.endpoint) +
+                     " refused the connection: " + CMqttConnection::RefusalText(code),
                  true);
         return;
     }
@@ -348,7 +351,8 @@ void CMqttPublisher::PublishLine(const PublishSlot& slot)
     const bool parsed = ParseLogLine(slot.szLine, fields);
     std::string ieee;
     uint16_t shortAddr = 0;
-    if (parsed && DongleIdentityOf(fields, ieee, shortAddr) && (ieee != m_strIeee || shortAddr != m_nShortAddr)) {
+    if (parsed && DongleIdentityOf(fields, ieee, shortAddr) &&
+        (ieee != m_strIeee || shortAddr != m_nShortAddr)) {
         if (ieee != m_strIeee) {
             // The old name's retained messages would describe a dongle no longer there.
             PublishCounted(Topic("status"), "", true);

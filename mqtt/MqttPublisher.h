@@ -54,7 +54,8 @@ public:
     // Starts the publisher's thread; a broker that is away is no failure (it is tried
     // again and again). False with the reason when the settings cannot work. The two
     // seams may be null and must outlive Stop.
-    bool Start(const MqttSettings& settings, IMqttReport* report, IMqttCommandNotify* notify, std::string& error);
+    bool Start(const MqttSettings& settings, IMqttReport* report, IMqttCommandNotify* notify,
+               std::string& error);
     // Publishes what waits for up to drainMs while the broker is there, then the
     // offline status, and ends the thread. Lines still waiting then are counted in
     // Unpublished.

@@ -104,8 +104,9 @@ public:
               bool& endOfInput)
     {
         std::unique_lock<std::mutex> guard(m_lock);
-        m_wake.wait_until(guard, until,
-                          [this] { return m_nLinesReady > 0 || m_bCommand || m_bEndOfInput || m_bBrokerCommand; });
+        m_wake.wait_until(guard, until, [this] {
+            return m_nLinesReady > 0 || m_bCommand || m_bEndOfInput || m_bBrokerCommand;
+        });
         m_bBrokerCommand = false;
         linesReady = m_nLinesReady;
         m_nLinesReady = 0;

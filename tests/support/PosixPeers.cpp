@@ -166,6 +166,24 @@ void CSimProcess::Kill()
     m_pid = -1;
 }
 
+void CChildProcess::Start(const std::string& program, const Texts& args, const std::string& outFile)
+{
+    Stop();
+    const int fd = open(outFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    m_pid = Spawn(program, args, "", {-1, fd, fd});
+    close(fd);
+}
+
+int CChildProcess::Stop()
+{
+    if (m_pid <= 0)
+        return -1;
+    kill(m_pid, SIGTERM);
+    const pid_t pid = m_pid;
+    m_pid = -1;
+    return Wait(pid);
+}
+
 ToolResult RunProgram(const std::string& program, const Texts& args, const std::string& cwd,
                       const std::string& input, bool keepInputOpen, double termAfterSeconds)
 {

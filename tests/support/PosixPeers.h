@@ -53,6 +53,19 @@ private:
     std::string m_strDevice;
 };
 
+// Any program as a child process (a broker), its output and errors to a file, stopped
+// with SIGTERM when destroyed.
+class CChildProcess {
+public:
+    ~CChildProcess() { Stop(); }
+    void Start(const std::string& program, const Texts& args, const std::string& outFile);
+    // SIGTERM and wait; the exit status, or -1 when it was not running.
+    int Stop();
+
+private:
+    pid_t m_pid = -1;
+};
+
 const char* SimPath();
 const char* CapturePath();
 
