@@ -212,6 +212,7 @@ void CMqttPublisher::Run()
             m_bSwitching = false;
             if (planned) {
                 nextTry = 0;
+                m_bQuietConnect = true;
             } else if (m_bRefused) {
                 nextTry = SteadyMs() + REFUSED_RETRY_MS;
             } else {
@@ -273,7 +274,9 @@ void CMqttPublisher::OnConnected(int code)
     }
     PublishCounted(Topic("status"), StatusPayload(true), true);
     m_bNodesDirty = !m_nodes.Empty();
-    SetState(State::CONNECTED, "connected to " + DescribeEndpoint(m_settings.endpoint), true);
+    // A new connection for a new dongle name is no news to the user.
+    SetState(State::CONNECTED, "connected to " + DescribeEndpoint(m_settings.endpoint), !m_bQuietConnect);
+    m_bQuietConnect = false;
 }
 
 void CMqttPublisher::OnPublished(int)

@@ -121,6 +121,7 @@ private:
     bool m_bConnected = false;
     bool m_bRefused = false;
     bool m_bSwitching = false;   // a new dongle name: reconnect once the window is empty
+    bool m_bQuietConnect = false;
     int m_nInFlight = 0;
     std::string m_strDongle;
     std::string m_strIeee;
