@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/MqttPublishing.h"
 #include "controls/MainToolBar.h"
 #include "controls/MessageLogCtrl.h"
 #include "controls/ToolTipCtrlEx.h"
@@ -158,7 +159,8 @@ private:
     wxStaticBox* m_sendMessageGroup = nullptr;
     wxButton* m_blindFindReq = nullptr;
 
-    wxIcon m_hIcon;   // IDR_MAINFRAME at 16 x 16
+    wxIcon m_hIcon;           // IDR_MAINFRAME at 16 x 16
+    CMqttPublishing m_mqtt;   // before the engine, which taps lines into it
     CDongleLink m_link;
     CDataBuffer* m_pDataBuffer = nullptr;
     CMainToolBar m_toolBar;    // IDC_TOOLBAR

@@ -42,6 +42,11 @@ CMqttConnection::~CMqttConnection()
 bool CMqttConnection::Setup(const MqttEndpoint& endpoint, const std::string& caFile,
                             const std::string& clientId, std::string& error)
 {
+    // Set up again (the window's new choices): a client of its own for the new address.
+    if (m_pClient != nullptr)
+        mosquitto_destroy(Client(m_pClient));
+    m_pClient = nullptr;
+    m_bConnectedOnce = false;
     mosquitto* client = mosquitto_new(clientId.c_str(), true, &m_events);
     if (client == nullptr) {
         error = "cannot make an MQTT client: " + std::string(std::strerror(errno));

@@ -79,8 +79,12 @@ bool CMqttPublisher::Start(const MqttSettings& settings, IMqttReport* report, IM
     m_settings = settings;
     m_pReport = report;
     m_pNotify = notify;
-    m_strDongle = TopicLevel(settings.strPortName);
+    // Started again: a dongle already known keeps its name.
+    m_strDongle = m_strIeee.empty() ? TopicLevel(settings.strPortName) : m_strIeee;
     m_bStop = false;
+    m_bConnected = m_bSwitching = m_bRefused = false;
+    m_nInFlight = 0;
+    m_strLastReport.clear();
     SetState(State::CONNECTING, "connecting to " + DescribeEndpoint(settings.endpoint), false);
     m_thread = std::thread([this] { Run(); });
     return true;

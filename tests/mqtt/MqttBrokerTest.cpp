@@ -18,19 +18,6 @@ namespace {
 
 const char kIeee[] = "00124B000A0B0C0D";
 
-int FreePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
-
 bool Accepts(int port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -126,7 +113,7 @@ private:
 
     const CScratchFolder& m_dir;
     bool m_bTls;
-    int m_nPort = FreePort();
+    int m_nPort = FreeLoopbackPort();
     CChildProcess m_broker;
 };
 
@@ -228,7 +215,7 @@ TEST(MqttBroker, CommandsLinesNodesAndCredentials)
         {{"--mqtt", broker.Url("tess:nope@")}, "refused the connection"},
         {{"--mqtt", broker.Url("tess@"), "--mqtt-password-file", pwFile}, "refused the connection"},
         {{"--mqtt", broker.Url("ghost@")}, "refused the connection"},
-        {{"--mqtt", "mqtt://127.0.0.1:" + std::to_string(FreePort())}, "cannot reach"},
+        {{"--mqtt", "mqtt://127.0.0.1:" + std::to_string(FreeLoopbackPort())}, "cannot reach"},
         {{"--mqtt", broker.Url("tess@"), "--mqtt-password-file", dir / "none"},
          "cannot read the password file"},
         {{"--mqtt-commands"}, "need --mqtt"},

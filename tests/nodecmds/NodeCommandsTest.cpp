@@ -3,11 +3,13 @@
 
 #include "tests/live/LiveWindow.h"
 
+#include <wx/checkbox.h>
 #include <wx/filedlg.h>
 #include <wx/menu.h>
 #include <wx/textctrl.h>
 #include <wx/tokenzr.h>
 
+#include "app/settings/PublishSettings.h"
 #include "tests/support/TestStore.h"
 
 namespace {
@@ -240,3 +242,70 @@ TEST_F(LogFileOptions, TheChosenNameAndAppendModeAreStoredAndTakenByTheNextCaptu
 }
 
 }   // namespace
+
+namespace {
+
+// The "Publish to MQTT" dialog: its two check boxes and two texts set, then OK.
+struct PublishAnswer : wxExpectModalBase<wxDialog, PublishAnswer> {
+    PublishAnswer(bool publish, const char* broker, bool commands)
+        : m_publish(publish), m_broker(broker), m_commands(commands)
+    {
+    }
+    int OnInvoked(wxDialog* dlg) const override
+    {
+        std::vector<wxCheckBox*> boxes;
+        std::vector<wxTextCtrl*> texts;
+        for (wxWindow* child : dlg->GetChildren()) {
+            if (auto* box = wxDynamicCast(child, wxCheckBox))
+                boxes.push_back(box);
+            if (auto* text = wxDynamicCast(child, wxTextCtrl))
+                texts.push_back(text);
+        }
+        EXPECT_EQ(dlg->GetTitle(), "Publish to MQTT");
+        if (boxes.size() != 2 || texts.size() != 2)
+            return wxID_CANCEL;
+        boxes[0]->SetValue(m_publish);
+        texts[0]->SetValue(m_broker);
+        texts[1]->SetValue("site/tessarin");
+        boxes[1]->SetValue(m_commands);
+        return wxID_OK;
+    }
+    bool m_publish;
+    const char* m_broker;
+    bool m_commands;
+};
+
+}   // namespace
+
+// Chosen in the dialog (a wrong address refused, the dialog kept), stored with the
+// settings, shown in the status bar; a command from the broker sends its frame.
+TEST_F(NodeCommands, PublishingToABrokerIsChosenStoredShownAndTakesCommands)
+{
+    const std::string port = std::to_string(FreeLoopbackPort());
+    WriteText(m_folder / "broker.conf", "listener " + port + " 127.0.0.1\nallow_anonymous true\nuser root\n");
+    CChildProcess broker;
+    broker.Start("/usr/sbin/mosquitto", {"-c", m_folder / "broker.conf"}, m_folder / "broker.log");
+    const std::string url = "mqtt://127.0.0.1:" + port;
+    wxCommandEvent menu(wxEVT_MENU, CMqttPublishing::ID_PUBLISH_MQTT);
+    wxTEST_DIALOG(m_dlg->GetEventHandler()->ProcessEvent(menu), PublishAnswer(true, "http://x", true),
+                  ExpectMessageBox("Invalid MQTT settings",
+                                   "the broker's address begins with mqtt:// or mqtts://", m_dlg.get()),
+                  PublishAnswer(true, url.c_str(), true));
+    CPublishSettings stored;
+    EXPECT_TRUE(stored.Load() && stored.m_bPublish && stored.m_strBroker == url && stored.m_bCommands &&
+                stored.m_strTopic == "site/tessarin");
+    ASSERT_TRUE(m_simStarted && StartCapture());
+    EXPECT_TRUE(PumpUntil(
+        [&] { return m_dlg->m_statusBar.GetStatusText(1) == "MQTT: connected to 127.0.0.1:" + port; }));
+    // Sent until the publisher, named anew by the dongle's address, has subscribed again.
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            RunProgram("/usr/bin/mosquitto_pub",
+                       {"-p", port, "-t", "site/tessarin/5453524E44000001/cmd", "-m", "xy"}, "", "");
+            return CountLines(m_record, "02 00 18 07 CB FF FF CA 11 00 00 0F") > 0;
+        },
+        5000));
+    wxTEST_DIALOG(m_dlg->GetEventHandler()->ProcessEvent(menu), PublishAnswer(false, url.c_str(), true));
+    EXPECT_TRUE(PumpUntil([&] { return m_dlg->m_statusBar.GetStatusText(1).empty(); }));
+    EXPECT_TRUE(stored.Load() && !stored.m_bPublish);
+}

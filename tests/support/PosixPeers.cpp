@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <csignal>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <grp.h>
 #include <unistd.h>
@@ -164,6 +167,19 @@ void CSimProcess::Kill()
         Wait(m_pid);
     }
     m_pid = -1;
+}
+
+int FreeLoopbackPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                       getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0;
+    close(fd);
+    return bound ? ntohs(addr.sin_port) : 0;
 }
 
 void CChildProcess::Start(const std::string& program, const Texts& args, const std::string& outFile)

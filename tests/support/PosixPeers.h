@@ -66,6 +66,9 @@ private:
     pid_t m_pid = -1;
 };
 
+// A loopback TCP port free at the moment of asking (for a broker of the test's own).
+int FreeLoopbackPort();
+
 const char* SimPath();
 const char* CapturePath();
 
