@@ -71,7 +71,8 @@ public:
     // mosquitto_sub with the given arguments; its lines.
     Texts Sub(Texts args) const
     {
-        return Lines(RunProgram("/usr/bin/mosquitto_sub", Client(args), "", "").out);
+        WriteText(m_dir / "sub.out", RunProgram("/usr/bin/mosquitto_sub", Client(args), "", "").out);
+        return ReadLines(m_dir / "sub.out");
     }
     void Pub(const std::string& topic, const std::string& message) const
     {
@@ -101,14 +102,6 @@ private:
             common.insert(common.end(), {"-u", "tess", "-P", "secret"});
         args.insert(args.begin(), common.begin(), common.end());
         return args;
-    }
-    static Texts Lines(const std::string& text)
-    {
-        Texts lines;
-        size_t start = 0;
-        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-            lines.push_back(text.substr(start, end - start));
-        return lines;
     }
 
     const CScratchFolder& m_dir;
@@ -248,13 +241,13 @@ TEST(MqttBroker, TlsAndABrokerRestartInAFlood)
     ASSERT_TRUE(broker.Start());
     broker.Watch("tessarin/+/log");
     CSimProcess sim;
-    ASSERT_TRUE(sim.Start({"--flood", "20000", "--rate", "5000"}));
+    ASSERT_TRUE(sim.Start({"--flood", "20000", "--rate", "6000"}));
     const std::string log = dir / "flood.log";
     ToolResult r;
     std::thread tool([&] {
         r = RunProgram(
             CapturePath(),
-            {"COM21", "--log", log, "--seconds", "6", "--mqtt", broker.Url(), "--mqtt-ca", broker.Cert()},
+            {"COM21", "--log", log, "--seconds", "7", "--mqtt", broker.Url(), "--mqtt-ca", broker.Cert()},
             dir.Path(), "", true);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
