@@ -257,7 +257,7 @@ void CMqttPublisher::Run()
     }
     ReportDrops(true);
     if (m_nUnpublished > 0)
-        Report(std::to_string(m_nUnpublished.load()) + " lines were never published (the broker was away)");
+        Report(std::to_string(m_nUnpublished.load()) + " lines were never published (no broker took them)");
 }
 
 void CMqttPublisher::OnConnected(int code)
