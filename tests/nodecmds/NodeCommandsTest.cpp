@@ -296,7 +296,7 @@ TEST_F(NodeCommands, PublishingToABrokerIsChosenStoredShownAndTakesCommands)
                 stored.m_strTopic == "site/tessarin");
     ASSERT_TRUE(m_simStarted && StartCapture());
     EXPECT_TRUE(PumpUntil(
-        [&] { return m_dlg->m_statusBar.GetStatusText(1) == "MQTT: connected to 127.0.0.1:" + port; }));
+        [&] { return StatusBar(*m_dlg)->GetStatusText(1) == "MQTT: connected to 127.0.0.1:" + port; }));
     // Sent until the publisher, named anew by the dongle's address, has subscribed again.
     EXPECT_TRUE(PumpUntil(
         [&] {
@@ -306,6 +306,6 @@ TEST_F(NodeCommands, PublishingToABrokerIsChosenStoredShownAndTakesCommands)
         },
         5000));
     wxTEST_DIALOG(m_dlg->GetEventHandler()->ProcessEvent(menu), PublishAnswer(false, url.c_str(), true));
-    EXPECT_TRUE(PumpUntil([&] { return m_dlg->m_statusBar.GetStatusText(1).empty(); }));
+    EXPECT_TRUE(PumpUntil([&] { return StatusBar(*m_dlg)->GetStatusText(1).empty(); }));
     EXPECT_TRUE(stored.Load() && !stored.m_bPublish);
 }
