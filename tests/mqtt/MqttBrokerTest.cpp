@@ -241,31 +241,46 @@ TEST(MqttBroker, TlsAndABrokerRestartInAFlood)
     ASSERT_TRUE(broker.Start());
     broker.Watch("tessarin/+/log");
     CSimProcess sim;
-    ASSERT_TRUE(sim.Start({"--flood", "20000", "--rate", "6000"}));
+    ASSERT_TRUE(sim.Start({"--flood", "20000", "--rate", "4000"}));
     const std::string log = dir / "flood.log";
     ToolResult r;
     std::thread tool([&] {
         r = RunProgram(
             CapturePath(),
-            {"COM21", "--log", log, "--seconds", "7", "--mqtt", broker.Url(), "--mqtt-ca", broker.Cert()},
+            {"COM21", "--log", log, "--seconds", "8", "--mqtt", broker.Url(), "--mqtt-ca", broker.Cert()},
             dir.Path(), "", true);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     broker.Stop();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    ASSERT_TRUE(broker.Start());
+    EXPECT_TRUE(broker.Start());
     tool.join();
     const Texts logged = ReadLines(log);
     EXPECT_GE(logged.size(), 20004u) << "the flood and the ping's four";
     EXPECT_NE(r.err.find("MQTT: lost"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("not published"), std::string::npos) << r.err;
-    // At least once: a message whose acknowledgement died with the broker comes again.
-    size_t matched = 0;
-    for (const std::string& payload : Payloads(broker.Watched("tessarin/+/log", logged.size(), 10), "/log")) {
-        if (matched < logged.size() && payload == logged[matched])
-            ++matched;
-        else
-            EXPECT_NE(std::find(logged.begin(), logged.begin() + matched, payload), logged.begin() + matched);
+    // What did not fit is told: none here, but a slow build (sanitizers) publishes too
+    // slowly for the flood and must then account for every line it left out.
+    size_t told = 0;
+    for (const char* what : {" lines not published so far", " lines were never published"}) {
+        const size_t at = r.err.rfind(what);
+        told += at == std::string::npos ? 0 : std::stoul(r.err.substr(r.err.rfind(' ', at - 1) + 1));
     }
-    EXPECT_EQ(matched, logged.size());
+#ifndef __SANITIZE_ADDRESS__
+    EXPECT_EQ(told, 0u) << r.err;
+#endif
+    // In order, at least once (a message whose acknowledgement died with the broker
+    // comes again), and only the lines told are missing.
+    size_t next = 0, missing = 0;
+    for (const std::string& payload :
+         Payloads(broker.Watched("tessarin/+/log", logged.size() - told, 10), "/log")) {
+        const auto at = std::find(logged.begin() + static_cast<long>(next), logged.end(), payload);
+        if (at == logged.end()) {
+            EXPECT_NE(std::find(logged.begin(), logged.begin() + static_cast<long>(next), payload),
+                      logged.begin() + static_cast<long>(next));
+            continue;
+        }
+        missing += static_cast<size_t>(at - logged.begin()) - next;
+        next = static_cast<size_t>(at - logged.begin()) + 1;
+    }
+    EXPECT_EQ(missing + logged.size() - next, told);
 }
