@@ -251,6 +251,9 @@ void CTessarinDlg::UpdateReadingPane()
     }
     if (!m_strFindNote.empty())
         text += (text.empty() ? "" : "; ") + m_strFindNote;
+    const std::string publishing = m_mqtt.StatusText();
+    if (!publishing.empty())
+        text += (text.empty() ? "" : "; ") + wxString::FromUTF8(publishing);
     if (!m_messageLog.IsFollowing())
         text += wxString(text.empty() ? "" : "; ") +
                 "Following paused: " + Grouped(m_messageLog.GetRowsWhilePaused()) +

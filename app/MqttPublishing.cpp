@@ -7,19 +7,17 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/sizer.h>
-#include <wx/statusbr.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include "app/settings/PublishSettings.h"
 #include "link/DongleLink.h"
+#include "res/Resources.h"
 #include "tools/CaptureCommands.h"
 
 namespace {
 
 wxDEFINE_EVENT(EVT_MQTT_COMMANDS, wxThreadEvent);
-
-constexpr int TICK_MS = 500;
 
 // The dialog of the menu entry, filled from and read back into the choices.
 class CPublishDlg : public wxDialog {
@@ -66,31 +64,30 @@ private:
 
 }   // namespace
 
-CMqttPublishing::CMqttPublishing() : m_tick(this)
+CMqttPublishing::CMqttPublishing()
 {
     Bind(EVT_MQTT_COMMANDS, &CMqttPublishing::OnCommands, this);
-    Bind(wxEVT_TIMER, &CMqttPublishing::OnTick, this);
 }
 
 CMqttPublishing::~CMqttPublishing()
 {
-    m_tick.Stop();
     // Its thread posts to this handler: it ends before the handler does.
     m_publisher.Stop();
 }
 
-void CMqttPublishing::Attach(wxWindow* owner, wxMenu* file, wxStatusBar* bar, int pane, CDongleLink* link,
+void CMqttPublishing::Attach(wxWindow* owner, wxMenu* file, CDongleLink* link,
                              std::function<std::string()> portName)
 {
     if (m_pOwner != nullptr)
         return;   // the window's initialisation ran again: the entry is there
     m_pOwner = owner;
-    m_pBar = bar;
-    m_nPane = pane;
     m_pLink = link;
     m_portName = std::move(portName);
-    file->AppendSeparator();
-    file->Append(ID_PUBLISH_MQTT, "Publish to MQTT...");
+    // With the log file's entries, above Quit and its separator.
+    size_t at = file->GetMenuItemCount();
+    if (file->FindChildItem(MenuItemId(ID_QUIT), &at) && at > 0)
+        --at;
+    file->Insert(at, ID_PUBLISH_MQTT, "Publish to MQTT...");
     owner->Bind(wxEVT_MENU, &CMqttPublishing::OnPublishToMqtt, this, ID_PUBLISH_MQTT);
     CPublishSettings settings;
     settings.Load();
@@ -98,7 +95,6 @@ void CMqttPublishing::Attach(wxWindow* owner, wxMenu* file, wxStatusBar* bar, in
     // Stored choices that no longer work wait for the user to open the dialog: no box at start.
     if (settings.m_bPublish && !Apply(settings, error))
         MqttReport(error.c_str());
-    m_tick.Start(TICK_MS);
 }
 
 void CMqttPublishing::OnPublishToMqtt(wxCommandEvent&)
@@ -151,7 +147,7 @@ bool CMqttPublishing::Apply(const CPublishSettings& choices, std::string& error)
 
 void CMqttPublishing::MqttReport(const char*)
 {
-    // The pane shows the state at the next tick; a dialog per change would pile up
+    // The status bar shows the state at its next tick; a dialog per change would pile up
     // while a broker comes and goes.
 }
 
@@ -184,12 +180,7 @@ void CMqttPublishing::OnCommands(wxThreadEvent&)
     }
 }
 
-void CMqttPublishing::OnTick(wxTimerEvent&)
+std::string CMqttPublishing::StatusText()
 {
-    if (m_pBar == nullptr || !m_pBar->GetHandle())
-        return;
-    const wxString text =
-        m_publisher.IsRunning() ? wxString::FromUTF8("MQTT: " + m_publisher.StateText()) : "";
-    if (m_pBar->GetStatusText(m_nPane) != text)
-        m_pBar->SetStatusText(text, m_nPane);
+    return m_publisher.IsRunning() ? "MQTT: " + m_publisher.StateText() : "";
 }

@@ -1,10 +1,9 @@
 #pragma once
 // The window's File > "Publish to MQTT...": the choices asked in a dialog and kept with
-// the settings, the publisher running while they say so, its state in a status bar
-// pane, and node commands from the broker sent as the window would send them.
+// the settings, the publisher running while they say so, its state for the status bar,
+// and node commands from the broker sent as the window would send them.
 
 #include <wx/event.h>
-#include <wx/timer.h>
 
 #include <functional>
 #include <string>
@@ -14,7 +13,6 @@
 class CDongleLink;
 class CPublishSettings;
 class wxMenu;
-class wxStatusBar;
 class wxWindow;
 
 class CMqttPublishing : public wxEvtHandler, private IMqttReport, private IMqttCommandNotify {
@@ -26,29 +24,25 @@ public:
     // Stops publishing; the engine must no longer tap lines into it by then.
     ~CMqttPublishing() override;
 
-    // Adds the menu entry to file, shows the state in pane of bar and starts publishing
-    // when the stored choices say so. portName gives the name topics use until the
-    // dongle's address is known.
-    void Attach(wxWindow* owner, wxMenu* file, wxStatusBar* bar, int pane, CDongleLink* link,
-                std::function<std::string()> portName);
+    // Adds the menu entry to file and starts publishing when the stored choices say so.
+    // portName gives the name topics use until the dongle's address is known.
+    void Attach(wxWindow* owner, wxMenu* file, CDongleLink* link, std::function<std::string()> portName);
     // The dialog; on OK the choices are stored and take effect.
     void OnPublishToMqtt(wxCommandEvent& event);
     // Starts or stops publishing as the choices say; false with the reason when they
     // cannot work (publishing then stays off).
     bool Apply(const CPublishSettings& settings, std::string& error);
     CMqttPublisher& Publisher() { return m_publisher; }
+    // "MQTT: connected to host:port" and the like; empty while not publishing.
+    std::string StatusText();
 
 private:
     void MqttReport(const char* text) override;
     void PostCommandReady() override;
     void OnCommands(wxThreadEvent& event);
-    void OnTick(wxTimerEvent& event);
 
     CMqttPublisher m_publisher;
     wxWindow* m_pOwner = nullptr;
-    wxStatusBar* m_pBar = nullptr;
-    int m_nPane = 0;
     CDongleLink* m_pLink = nullptr;
     std::function<std::string()> m_portName;
-    wxTimer m_tick;
 };

@@ -289,8 +289,8 @@ bool CTessarinDlg::OnInitDialog()
     m_showParameters->SetValue(settings.m_nChkParam != 0);
     m_bAppendToLogFile = static_cast<int32_t>(settings.m_nAppendToLogFile);
     GetMenuBar()->Check(MenuItemId(ID_APPEND_TO_LOG_FILE), m_bAppendToLogFile != 0);
-    // Publishing to a broker, as last chosen; its state in the status bar's middle pane.
-    m_mqtt.Attach(this, GetMenuBar()->GetMenu(0), &m_statusBar, 1, &m_link, [this] { return m_strComPort; });
+    // Publishing to a broker, as last chosen.
+    m_mqtt.Attach(this, GetMenuBar()->GetMenu(0), &m_link, [this] { return m_strComPort; });
 
     OnSize();
 
