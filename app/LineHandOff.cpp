@@ -42,7 +42,8 @@ void CTessarinDlg::OnLineReady()
     }
     for (char* p = std::strchr(szLine, '|'); p; p = std::strchr(p + 1, '|'))
         *p = '\t';
-    m_messageLog.InsertRow(szLine, -1);
+    if (m_messageLog.InsertRow(szLine, -1) < 0)
+        ++m_nRefusedRows;   // still in the log file; the status bar tells
     NoteNodeHeard(szLine);
     if (bNamesNode)
         UpdateNodeList(szLine);

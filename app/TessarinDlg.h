@@ -274,6 +274,8 @@ private:
     static constexpr std::chrono::milliseconds kNodeListInterval{250};
     std::vector<std::string> m_pendingNodes;
     std::chrono::steady_clock::time_point m_nextNodeListFlush;
+    // Lines the Message Log could not store (its disk full), since the last Clear.
+    long m_nRefusedRows = 0;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -1,113 +1,375 @@
 #include "controls/LogRowStore.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
-bool CLogRowStore::Insert(size_t index, const char* text, size_t length)
+namespace {
+
+constexpr size_t kFlagChunk = 4096;
+// After a refused write the disk is tried again only this many inserts later: a full
+// disk would otherwise cost a failing write per row.
+constexpr unsigned kSpillRetryInserts = 256;
+// A block that middle inserts have grown this far is split in two.
+constexpr size_t kSplitBytes = 2 * CLogRowStore::kBlockSize;
+
+}   // namespace
+
+CLogRowStore::CLogRowStore() = default;
+
+CLogRowStore::~CLogRowStore() = default;
+
+size_t CLogRowStore::FindBlock(size_t index) const
 {
-    if (index > m_rows.size() || length >= static_cast<size_t>(-1) / 2)
-        return false;
-    // Grow the row array first, so a failure there leaves the text blocks untouched.
-    if (m_rows.size() == m_rows.capacity()) {
-        try {
-            m_rows.reserve(m_rows.capacity() ? m_rows.capacity() * 2 : 1024);
-        } catch (const std::bad_alloc&) {
-            return false;   // the caller reports it as a row not inserted
-        }
+    if (m_nLastBlock < m_blocks.size()) {
+        const Block& b = m_blocks[m_nLastBlock];
+        if (index >= b.first && index - b.first < b.rows)
+            return m_nLastBlock;
     }
-    // The flags byte goes just before the text.
-    char* p = Allocate(length + 2);
-    if (!p)
-        return false;
-    *p++ = 0;
-    if (length)
-        std::memcpy(p, text, length);
-    p[length] = '\0';
-    // Capacity is reserved above, so this insert cannot throw.
-    m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(index), p);
-    m_nLiveBytes += length + 1;
-    return true;
+    const auto after = std::upper_bound(m_blocks.begin(), m_blocks.end(), index,
+                                        [](size_t i, const Block& b) { return i < b.first; });
+    m_nLastBlock = static_cast<size_t>(after - m_blocks.begin()) - 1;
+    return m_nLastBlock;
 }
 
-char* CLogRowStore::Allocate(size_t bytes)
+CLogRowStore::Rows* CLogRowStore::Load(size_t block) const
 {
-    if (bytes <= m_nFreeBytes) {
-        char* p = m_pFree;
-        m_pFree += bytes;
-        m_nFreeBytes -= bytes;
-        return p;
-    }
-    const bool own = bytes > kBlockSize / 4;
-    const size_t size = own ? bytes : kBlockSize;
-    // Make room in the block list before allocating, so a failure leaks nothing.
+    Block& b = m_blocks[block];
+    if (b.mem)
+        return b.mem.get();
+    std::unique_ptr<Rows> rows(new (std::nothrow) Rows);
+    if (!rows)
+        return nullptr;
     try {
-        m_blocks.reserve(m_blocks.size() + 1);
+        rows->text.resize(b.bytes);
+        rows->starts.reserve(b.rows);
+    } catch (const std::bad_alloc&) {
+        return nullptr;   // the row reads as empty; a later paint tries again
+    }
+    if (!m_file.Read(b.offset, rows->text.data(), b.bytes))
+        return nullptr;
+    for (size_t at = 0; at < b.bytes && rows->starts.size() < b.rows;) {
+        rows->starts.push_back(static_cast<uint32_t>(at));
+        const void* nul = std::memchr(rows->text.data() + at, '\0', b.bytes - at);
+        if (!nul)
+            break;
+        at = static_cast<size_t>(static_cast<const char*>(nul) - rows->text.data()) + 1;
+    }
+    if (rows->starts.size() != b.rows || rows->text.back() != '\0')
+        return nullptr;   // not what was written: treat as unreadable
+    if (m_cached.size() >= kCachedBlocks) {
+        m_blocks[m_cached.front()].mem.reset();
+        m_cached.erase(m_cached.begin());
+    }
+    try {
+        m_cached.push_back(block);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    char* block = new (std::nothrow) char[size];
-    if (!block)
-        return nullptr;
-    m_blocks.emplace_back(block);
-    if (own)
-        return block;   // the partly filled block stays the one being filled
-    m_pFree = block + bytes;
-    m_nFreeBytes = size - bytes;
-    return block;
+    b.mem = std::move(rows);
+    return b.mem.get();
+}
+
+const char* CLogRowStore::Get(size_t index) const
+{
+    if (index >= m_nCount)
+        return "";
+    const size_t block = FindBlock(index);
+    const Rows* rows = Load(block);
+    if (!rows)
+        return "";
+    return rows->text.data() + rows->starts[index - m_blocks[block].first];
+}
+
+void CLogRowStore::DropCache() const
+{
+    for (size_t block : m_cached)
+        m_blocks[block].mem.reset();
+    m_cached.clear();
+}
+
+bool CLogRowStore::MakeHot(size_t block)
+{
+    Block& b = m_blocks[block];
+    if (b.mem && !b.stored)
+        return true;
+    if (!Load(block))
+        return false;
+    // From here on the memory copy is the block; the file's copy is dead space.
+    m_cached.erase(std::remove(m_cached.begin(), m_cached.end(), block), m_cached.end());
+    b.stored = false;
+    ++m_nHotBlocks;
+    m_nHotBytes += b.bytes;
+    return true;
+}
+
+void CLogRowStore::SpillColdest()
+{
+    if (m_nSpillWait > 0) {
+        --m_nSpillWait;
+        return;
+    }
+    while (m_nHotBlocks > kHotBlocks) {
+        // The oldest hot block that is not the tail; appends keep the hot ones at the end.
+        const Block& tail = m_blocks.back();
+        const size_t others = m_nHotBlocks - (tail.mem && !tail.stored ? 1 : 0);
+        size_t coldest = m_blocks.size();
+        size_t seen = 0;
+        for (size_t i = m_blocks.size() - 1; i-- > 0 && seen < others;) {
+            if (m_blocks[i].mem && !m_blocks[i].stored) {
+                coldest = i;
+                ++seen;
+            }
+        }
+        if (coldest == m_blocks.size())
+            return;
+        Block& b = m_blocks[coldest];
+        if ((!m_file.IsOpen() && !m_file.Open()) || !m_file.Write(m_nFileEnd, b.mem->text.data(), b.bytes)) {
+            m_nSpillWait = kSpillRetryInserts;   // kept in memory meanwhile
+            return;
+        }
+        b.offset = m_nFileEnd;
+        b.stored = true;
+        b.mem.reset();
+        m_nFileEnd += b.bytes;
+        --m_nHotBlocks;
+        m_nHotBytes -= b.bytes;
+    }
+}
+
+bool CLogRowStore::StartTailBlock(size_t length)
+{
+    Block b;
+    b.first = m_nCount;
+    b.mem.reset(new (std::nothrow) Rows);
+    if (!b.mem)
+        return false;
+    try {
+        b.mem->text.reserve(std::max(kBlockSize, length + 1));
+        m_blocks.reserve(m_blocks.size() + 1);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    m_blocks.push_back(std::move(b));
+    ++m_nHotBlocks;
+    return true;
+}
+
+bool CLogRowStore::Insert(size_t index, const char* text, size_t length)
+{
+    if (index > m_nCount || length >= UINT32_MAX / 2)
+        return false;
+    if (const void* nul = length ? std::memchr(text, '\0', length) : nullptr)
+        length = static_cast<size_t>(static_cast<const char*>(nul) - text);
+    const size_t bytes = length + 1;
+    if (m_nHotBytes + bytes > kMostHeldBytes) {
+        SpillColdest();
+        if (m_nHotBytes + bytes > kMostHeldBytes)
+            return false;
+    }
+
+    size_t block;
+    if (index == m_nCount) {
+        const Block* tail = m_blocks.empty() ? nullptr : &m_blocks.back();
+        if (!tail || !tail->mem || tail->stored || tail->bytes + bytes > kBlockSize) {
+            SpillColdest();
+            if (!StartTailBlock(length))
+                return false;
+        }
+        block = m_blocks.size() - 1;
+    } else {
+        block = FindBlock(index);
+        if (!MakeHot(block))
+            return false;
+    }
+    Block& b = m_blocks[block];
+    Rows& rows = *b.mem;
+    const size_t at = index - b.first;
+    const size_t offset = at < rows.starts.size() ? rows.starts[at] : rows.text.size();
+    try {
+        rows.starts.reserve(rows.starts.size() + 1);
+        rows.text.reserve(rows.text.size() + bytes);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // Capacity is reserved above, so neither insert can throw.
+    rows.text.insert(rows.text.begin() + static_cast<std::ptrdiff_t>(offset), text, text + length);
+    rows.text.insert(rows.text.begin() + static_cast<std::ptrdiff_t>(offset + length), '\0');
+    rows.starts.insert(rows.starts.begin() + static_cast<std::ptrdiff_t>(at), static_cast<uint32_t>(offset));
+    for (size_t i = at + 1; i < rows.starts.size(); ++i)
+        rows.starts[i] += static_cast<uint32_t>(bytes);
+    ++b.rows;
+    b.bytes += static_cast<uint32_t>(bytes);
+    m_nHotBytes += bytes;
+    for (size_t i = block + 1; i < m_blocks.size(); ++i)
+        ++m_blocks[i].first;
+    ShiftFlagsUp(index);
+    ++m_nCount;
+    m_nLiveBytes += bytes;
+    if (b.bytes > kSplitBytes && b.rows > 1)
+        SplitBlock(block);
+    return true;
+}
+
+void CLogRowStore::SplitBlock(size_t block)
+{
+    // Only ever a hot block that middle inserts have grown; a failure leaves it whole.
+    Block second;
+    second.mem.reset(new (std::nothrow) Rows);
+    if (!second.mem)
+        return;
+    Rows& rows = *m_blocks[block].mem;
+    const size_t keep = rows.starts.size() / 2;
+    const uint32_t cut = rows.starts[keep];
+    try {
+        m_blocks.reserve(m_blocks.size() + 1);
+        second.mem->text.assign(rows.text.begin() + cut, rows.text.end());
+        second.mem->starts.assign(rows.starts.begin() + static_cast<std::ptrdiff_t>(keep), rows.starts.end());
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    for (uint32_t& start : second.mem->starts)
+        start -= cut;
+    rows.text.resize(cut);
+    rows.starts.resize(keep);
+    Block& first = m_blocks[block];
+    second.first = first.first + keep;
+    second.rows = static_cast<uint32_t>(first.rows - keep);
+    second.bytes = first.bytes - cut;
+    first.rows = static_cast<uint32_t>(keep);
+    first.bytes = cut;
+    DropCache();   // cached entries name blocks by position
+    m_blocks.insert(m_blocks.begin() + static_cast<std::ptrdiff_t>(block) + 1, std::move(second));
+    ++m_nHotBlocks;
 }
 
 void CLogRowStore::Erase(size_t index)
 {
-    if (index >= m_rows.size())
+    if (index >= m_nCount)
         return;
-    const size_t bytes = std::strlen(m_rows[index]) + 1;
-    m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(index));
+    const size_t block = FindBlock(index);
+    if (!MakeHot(block))
+        return;   // unreadable: the row stays rather than taking a wrong one with it
+    Block& b = m_blocks[block];
+    Rows& rows = *b.mem;
+    const size_t at = index - b.first;
+    const size_t offset = rows.starts[at];
+    const size_t bytes = std::strlen(rows.text.data() + offset) + 1;
+    rows.text.erase(rows.text.begin() + static_cast<std::ptrdiff_t>(offset),
+                    rows.text.begin() + static_cast<std::ptrdiff_t>(offset + bytes));
+    rows.starts.erase(rows.starts.begin() + static_cast<std::ptrdiff_t>(at));
+    for (size_t i = at; i < rows.starts.size(); ++i)
+        rows.starts[i] -= static_cast<uint32_t>(bytes);
+    --b.rows;
+    b.bytes -= static_cast<uint32_t>(bytes);
+    m_nHotBytes -= bytes;
+    for (size_t i = block + 1; i < m_blocks.size(); ++i)
+        --m_blocks[i].first;
+    if (b.rows == 0) {
+        DropCache();   // cached entries name blocks by position
+        m_blocks.erase(m_blocks.begin() + static_cast<std::ptrdiff_t>(block));
+        --m_nHotBlocks;
+    }
+    ShiftFlagsDown(index);
+    --m_nCount;
     m_nLiveBytes -= bytes;
-    m_nDeadBytes += bytes;
-    if (m_rows.empty())
+    if (m_nCount == 0)
         Clear();
-    else if (m_nDeadBytes > m_nLiveBytes && m_nDeadBytes >= kBlockSize)
-        Compact();
 }
 
 void CLogRowStore::Clear()
 {
     // Swap with empty containers: clear() alone would keep the capacity of a long capture.
-    std::vector<const char*>().swap(m_rows);
-    std::vector<std::unique_ptr<char[]>>().swap(m_blocks);
-    m_pFree = nullptr;
-    m_nFreeBytes = 0;
+    std::vector<Block>().swap(m_blocks);
+    std::vector<size_t>().swap(m_cached);
+    std::vector<std::unique_ptr<unsigned char[]>>().swap(m_flags);
+    m_file.Close();
+    m_nLastBlock = 0;
+    m_nCount = 0;
     m_nLiveBytes = 0;
-    m_nDeadBytes = 0;
+    m_nHotBlocks = 0;
+    m_nHotBytes = 0;
+    m_nFileEnd = 0;
+    m_nSpillWait = 0;
 }
 
-void CLogRowStore::Compact()
+unsigned char CLogRowStore::GetFlags(size_t index) const
 {
-    CLogRowStore fresh;
-    try {
-        fresh.m_rows.reserve(m_rows.size());
-    } catch (const std::bad_alloc&) {
-        return;   // keep the dead bytes; a later erase tries again
+    const size_t chunk = index / kFlagChunk;
+    return chunk < m_flags.size() && m_flags[chunk] ? m_flags[chunk][index % kFlagChunk] : 0;
+}
+
+void CLogRowStore::SetFlags(size_t index, unsigned char flags)
+{
+    if (index >= m_nCount)
+        return;
+    const size_t chunk = index / kFlagChunk;
+    if (chunk >= m_flags.size() || !m_flags[chunk]) {
+        if (flags == 0)
+            return;   // absent chunks read as zero
+        try {
+            if (chunk >= m_flags.size())
+                m_flags.resize(chunk + 1);
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+        m_flags[chunk].reset(new (std::nothrow) unsigned char[kFlagChunk]());
+        if (!m_flags[chunk])
+            return;
     }
-    for (const char* row : m_rows) {
-        const size_t length = std::strlen(row);
-        char* p = fresh.Allocate(length + 2);
-        if (!p)
-            return;   // as above: the old store is still whole
-        std::memcpy(p, row - 1, length + 2);
-        fresh.m_rows.push_back(p + 1);
-        fresh.m_nLiveBytes += length + 1;
-    }
-    m_blocks.swap(fresh.m_blocks);
-    m_rows.swap(fresh.m_rows);
-    m_pFree = fresh.m_pFree;
-    m_nFreeBytes = fresh.m_nFreeBytes;
-    m_nLiveBytes = fresh.m_nLiveBytes;
-    m_nDeadBytes = 0;
+    m_flags[chunk][index % kFlagChunk] = flags;
 }
 
 void CLogRowStore::ClearFlags()
 {
-    for (size_t i = 0; i < m_rows.size(); ++i)
-        SetFlags(i, 0);
+    std::vector<std::unique_ptr<unsigned char[]>>().swap(m_flags);
+}
+
+void CLogRowStore::ShiftFlagsUp(size_t index)
+{
+    // Rows index .. Count() - 1 move one up, chunk by chunk from the top, each taking
+    // the last flag of the chunk below; the new row gets zero.
+    const size_t low = index / kFlagChunk;
+    if (low >= m_flags.size())
+        return;   // no flag set at or above index
+    for (size_t chunk = std::min(m_nCount / kFlagChunk, m_flags.size()) + 1; chunk-- > low;) {
+        const size_t start = chunk == low ? index % kFlagChunk : 0;
+        const unsigned char carry = chunk == low ? 0 : GetFlags(chunk * kFlagChunk - 1);
+        if (chunk >= m_flags.size() || !m_flags[chunk]) {
+            if (carry == 0)
+                continue;
+            try {
+                if (chunk >= m_flags.size())
+                    m_flags.resize(chunk + 1);
+            } catch (const std::bad_alloc&) {
+                continue;
+            }
+            m_flags[chunk].reset(new (std::nothrow) unsigned char[kFlagChunk]());
+            if (!m_flags[chunk])
+                continue;
+        }
+        unsigned char* p = m_flags[chunk].get();
+        std::memmove(p + start + 1, p + start, kFlagChunk - start - 1);
+        p[start] = carry;
+    }
+}
+
+void CLogRowStore::ShiftFlagsDown(size_t index)
+{
+    // Rows index + 1 .. Count() - 1 move one down, chunk by chunk from the bottom, each
+    // taking the first flag of the chunk above.
+    for (size_t chunk = index / kFlagChunk; chunk < m_flags.size(); ++chunk) {
+        const size_t start = chunk == index / kFlagChunk ? index % kFlagChunk : 0;
+        const unsigned char carry = GetFlags((chunk + 1) * kFlagChunk);
+        if (!m_flags[chunk]) {
+            if (carry == 0)
+                continue;
+            m_flags[chunk].reset(new (std::nothrow) unsigned char[kFlagChunk]());
+            if (!m_flags[chunk])
+                continue;
+        }
+        unsigned char* p = m_flags[chunk].get();
+        std::memmove(p + start, p + start + 1, kFlagChunk - start - 1);
+        p[kFlagChunk - 1] = carry;
+    }
 }

@@ -104,7 +104,9 @@ public:
     void SetCurSel(int row);
 
     // Read-only views of the state, for the main window and for tests.
-    // The row's text (UTF-8, NUL-terminated); nullptr for an index out of range.
+    // The row's text (UTF-8, NUL-terminated); nullptr for an index out of range. Old
+    // rows are read back from the disk: the text is valid until the next call of the
+    // control or the next paint.
     const char* GetRowText(int row) const;
     int GetColumnCount() const { return static_cast<int>(m_columns.size()); }
     const LOGCOLUMN& GetColumn(int col) const { return m_columns[static_cast<size_t>(col)]; }
