@@ -670,39 +670,60 @@ void CMessageLogCtrl::OnKeyDown(wxKeyEvent& event)
 }
 
 // Cell text of plain rows goes through the DC's graphics context where it has one: the
-// DC's own DrawText lays each string out a second time to track its bounding box.
+// DC's own DrawText lays each string out a second time to track its bounding box. Where
+// the control's kept layouts can draw on that context, they write and measure instead.
 class CMessageLogCtrl::CTextPen {
 public:
-    CTextPen(wxDC& dc, const wxFont& font) : m_dc(dc), m_gc(dc.GetGraphicsContext()), m_font(font) {}
+    // Slots of the kept layouts: one for measuring, one for single cells, then one per
+    // column of a run of rows, then one per header title.
+    static constexpr size_t kMeasureSlot = 0;
+    static constexpr size_t kCellSlot = 1;
+    static constexpr size_t kColumnSlots = 2;
+
+    CTextPen(wxDC& dc, const wxFont& font, CTextLayouts& layouts)
+        : m_dc(dc), m_gc(dc.GetGraphicsContext()), m_font(font)
+    {
+        m_layouts = layouts.Begin(m_gc, font) ? &layouts : nullptr;
+    }
 
     void SetColour(const wxColour& colour)
     {
         if (m_gc)
             m_gc->SetFont(m_font, colour);
         m_dc.SetTextForeground(colour);
+        m_colour = colour;
     }
 
-    void Draw(const wxString& text, int x, int y)
+    // Writes ASCII text (any UTF-8 where the layouts are kept).
+    void Draw(size_t slot, const char* text, size_t length, int x, int y)
     {
-        if (m_gc)
-            m_gc->DrawText(text, x, y);
+        if (m_layouts)
+            m_layouts->Draw(slot, text, length, x, y, m_colour);
+        else if (m_gc)
+            m_gc->DrawText(wxString::FromAscii(text, length), x, y);
         else
-            m_dc.DrawText(text, x, y);
+            m_dc.DrawText(wxString::FromAscii(text, length), x, y);
     }
 
     wxDC& GetDC() { return m_dc; }
+    bool KeepsLayouts() const { return m_layouts != nullptr; }
 
-    // Width of the widest line.
-    int Width(const wxString& text)
+    // Width of the widest line of ASCII text.
+    int Width(const char* text, size_t length) { return Extent(kMeasureSlot, text, length).x; }
+
+    wxSize Extent(size_t slot, const char* text, size_t length)
     {
+        if (m_layouts)
+            return m_layouts->Extent(slot, text, length);
+        const wxString str = wxString::FromAscii(text, length);
         if (m_gc) {
             wxDouble w = 0, h = 0;
-            m_gc->GetTextExtent(text, &w, &h);
-            return wxRound(w);
+            m_gc->GetTextExtent(str, &w, &h);
+            return wxSize(wxRound(w), wxRound(h));
         }
         wxCoord w = 0, h = 0;
-        m_dc.GetMultiLineTextExtent(text, &w, &h);
-        return w;
+        m_dc.GetMultiLineTextExtent(str, &w, &h);
+        return wxSize(w, h);
     }
 
     // True when the lines of one string lie exactly a row apart, so that one call can
@@ -711,15 +732,15 @@ public:
     {
         if (!m_gc)
             return false;
-        wxDouble w = 0, h = 0;
-        m_gc->GetTextExtent("X\nX", &w, &h);
-        return wxRound(h) == 2 * rowHeight;
+        return Extent(kMeasureSlot, "X\nX", 3).y == 2 * rowHeight;
     }
 
 private:
     wxDC& m_dc;
     wxGraphicsContext* m_gc;
     const wxFont& m_font;
+    CTextLayouts* m_layouts = nullptr;
+    wxColour m_colour;
 };
 
 void CMessageLogCtrl::OnPaint(wxPaintEvent&)
@@ -809,12 +830,29 @@ void CMessageLogCtrl::PaintHeader(wxDC& dc, const wxSize& cs)
     if (m_header.IsOk())
         dc.DrawBitmap(m_header, 0, 0, true);
 
-    dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
-    dc.SetTextBackground(face);
     // The theme's own pair: a fixed black would vanish on a dark theme's faces.
-    dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT));
-    for (const LOGCOLUMN& column : m_columns)
-        dc.DrawText(column.title, column.rcHeader.left - m_nHScrollPos + 3, column.rcHeader.top + 1);
+    const wxColour text = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT);
+    CTextPen pen(dc, m_font, m_layouts);
+    if (!pen.KeepsLayouts()) {
+        dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
+        dc.SetTextBackground(face);
+        dc.SetTextForeground(text);
+        for (const LOGCOLUMN& column : m_columns)
+            dc.DrawText(column.title, column.rcHeader.left - m_nHScrollPos + 3, column.rcHeader.top + 1);
+        return;
+    }
+    // As the DC writes text on a solid background: the face behind the text's box.
+    pen.SetColour(text);
+    dc.SetBrush(wxBrush(face));
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        const LOGCOLUMN& column = m_columns[i];
+        const wxScopedCharBuffer title = column.title.utf8_str();
+        const size_t slot = CTextPen::kColumnSlots + m_columns.size() + i;
+        const int x = column.rcHeader.left - m_nHScrollPos + 3, y = column.rcHeader.top + 1;
+        const wxSize box = pen.Extent(slot, title.data(), title.length());
+        dc.DrawRectangle(x, y, box.x, box.y);
+        pen.Draw(slot, title.data(), title.length(), x, y);
+    }
 }
 
 namespace {
@@ -857,96 +895,106 @@ void CMessageLogCtrl::MeasurePage()
         return;
     wxClientDC dc(this);
     dc.SetFont(m_font);
-    CTextPen pen(dc, m_font);
+    CTextPen pen(dc, m_font, m_layouts);
     pen.SetColour(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT));
     MeasureRows(pen, 0, drawn);
 }
 
 void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs, const wxColour& background)
 {
-    const int h = m_nRowHeight;
     m_nShownTopRow = m_nTopRow;
     const wxColour clrText = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT);
-    const wxColour clrHighlight = wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT);
     const bool focused = FindFocus() == this;
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-    CTextPen pen(dc, m_font);
+    CTextPen pen(dc, m_font, m_layouts);
     pen.SetColour(clrText);
     MeasureRows(pen, first, last);
 
     // Rows are filled and written top to bottom, so a row's fill covers whatever the
     // row above wrote below its own strip. Plain rows write nothing outside their strip:
     // a run of them is filled at once and written a column at a time, one line per row.
-    const size_t columns = m_columns.size();
-    const bool stack = pen.StacksRows(h);
-    m_paintText.resize(std::max(m_paintText.size(), columns));
-    m_paintLine.resize(2 * columns);   // first and last line of each column
-    int run = first;                   // first row of the run not yet written
-    auto writeRun = [&](int end) {
-        if (run >= end)
-            return;
-        dc.SetBrush(wxBrush(background));
-        dc.DrawRectangle(0, m_nHeaderHeight + run * h, cs.x, (end - run) * h);
-        for (size_t i = 0; i < columns; ++i)
-            m_paintText[i].clear();
-        for (int k = run; k < end; ++k) {
-            const char* cell = m_rows.Get(StoreRow(m_nTopRow + k));
-            for (size_t i = 0; i < columns; ++i) {
-                const char* tab = std::strchr(cell, '\t');
-                const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
-                if (length)
-                    AddLine(m_paintText[i], m_paintLine[2 * i], m_paintLine[2 * i + 1], k, cell, length);
-                if (!tab)
-                    break;
-                cell = tab + 1;
-            }
-        }
-        int x = -m_nHScrollPos;
-        for (size_t i = 0; i < columns; ++i) {
-            const std::string& lines = m_paintText[i];
-            if (!lines.empty())
-                pen.Draw(wxString::FromAscii(lines.data(), lines.size()), x + 3,
-                         m_nHeaderHeight + m_paintLine[2 * i] * h);
-            x += m_columns[i].width;
-        }
-        run = end;
-    };
-
+    const bool stack = pen.StacksRows(m_nRowHeight);
+    int run = first;   // first row of the run not yet written
     for (int k = first; k < last; ++k) {
         const int r = m_nTopRow + k;
         const bool selected = m_selection.Contains(r);
         const bool cursor = r == m_nCurSel && focused;
         if (stack && !selected && !cursor && (m_rows.GetFlags(StoreRow(r)) & kRowPlain))
             continue;   // joins the run
-        writeRun(k);
+        WritePlainRun(pen, run, k, cs.x, background);
         run = k + 1;
-        const int y = m_nHeaderHeight + k * h;
+        const int y = m_nHeaderHeight + k * m_nRowHeight;
         if (!selected) {
-            dc.SetBrush(wxBrush(background));
-            dc.DrawRectangle(0, y, cs.x, h);
+            FillRowStrip(dc, y, cs.x, background);
             DrawRow(pen, r, y, background);
             continue;
         }
-        dc.SetBrush(wxBrush(clrHighlight));
-        dc.DrawRectangle(0, y, cs.x, h);
-        pen.SetColour(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT));
-        DrawRow(pen, r, y, clrHighlight);
-        if (cursor) {
-            // The dotted frame of a focus rectangle inverts the pixels it crosses; on
-            // the highlight fill that is the highlight's inverse.
-            const wxColour inverse(255 - clrHighlight.Red(), 255 - clrHighlight.Green(),
-                                   255 - clrHighlight.Blue());
-            wxPen dots(inverse, 1, wxPENSTYLE_USER_DASH);
-            const wxDash dash[2] = {1, 1};
-            dots.SetDashes(2, dash);
-            dc.SetPen(dots);
-            dc.SetBrush(*wxTRANSPARENT_BRUSH);
-            dc.DrawRectangle(0, y, cs.x, h);
-            dc.SetPen(*wxTRANSPARENT_PEN);
-        }
+        PaintSelectedRow(pen, r, y, cs.x, cursor);
         pen.SetColour(clrText);
     }
-    writeRun(last);
+    WritePlainRun(pen, run, last, cs.x, background);
+}
+
+void CMessageLogCtrl::FillRowStrip(wxDC& dc, int top, int width, const wxColour& colour)
+{
+    dc.SetBrush(wxBrush(colour));
+    dc.DrawRectangle(0, top, width, m_nRowHeight);
+}
+
+void CMessageLogCtrl::WritePlainRun(CTextPen& pen, int begin, int end, int width, const wxColour& background)
+{
+    if (begin >= end)
+        return;
+    const int h = m_nRowHeight;
+    wxDC& dc = pen.GetDC();
+    dc.SetBrush(wxBrush(background));
+    dc.DrawRectangle(0, m_nHeaderHeight + begin * h, width, (end - begin) * h);
+    const size_t columns = m_columns.size();
+    m_paintText.resize(std::max(m_paintText.size(), columns));
+    m_paintLine.resize(2 * columns);   // first and last line of each column
+    for (size_t i = 0; i < columns; ++i)
+        m_paintText[i].clear();
+    for (int k = begin; k < end; ++k) {
+        const char* cell = m_rows.Get(StoreRow(m_nTopRow + k));
+        for (size_t i = 0; i < columns; ++i) {
+            const char* tab = std::strchr(cell, '\t');
+            const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
+            if (length)
+                AddLine(m_paintText[i], m_paintLine[2 * i], m_paintLine[2 * i + 1], k, cell, length);
+            if (!tab)
+                break;
+            cell = tab + 1;
+        }
+    }
+    int x = -m_nHScrollPos;
+    for (size_t i = 0; i < columns; ++i) {
+        const std::string& lines = m_paintText[i];
+        if (!lines.empty())
+            pen.Draw(CTextPen::kColumnSlots + i, lines.data(), lines.size(), x + 3,
+                     m_nHeaderHeight + m_paintLine[2 * i] * h);
+        x += m_columns[i].width;
+    }
+}
+
+void CMessageLogCtrl::PaintSelectedRow(CTextPen& pen, int row, int top, int width, bool cursor)
+{
+    wxDC& dc = pen.GetDC();
+    const wxColour clrHighlight = wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT);
+    FillRowStrip(dc, top, width, clrHighlight);
+    pen.SetColour(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT));
+    DrawRow(pen, row, top, clrHighlight);
+    if (!cursor)
+        return;
+    // The dotted frame of a focus rectangle inverts the pixels it crosses; on the
+    // highlight fill that is the highlight's inverse.
+    const wxColour inverse(255 - clrHighlight.Red(), 255 - clrHighlight.Green(), 255 - clrHighlight.Blue());
+    wxPen dots(inverse, 1, wxPENSTYLE_USER_DASH);
+    const wxDash dash[2] = {1, 1};
+    dots.SetDashes(2, dash);
+    dc.SetPen(dots);
+    dc.SetBrush(*wxTRANSPARENT_BRUSH);
+    dc.DrawRectangle(0, top, width, m_nRowHeight);
+    dc.SetPen(*wxTRANSPARENT_PEN);
 }
 
 void CMessageLogCtrl::MeasureRows(CTextPen& pen, int first, int last)
@@ -955,6 +1003,30 @@ void CMessageLogCtrl::MeasureRows(CTextPen& pen, int first, int last)
     // never again. The cells of a column are measured together: the widest tells
     // whether any overflows its column, and the widest that ends its row is the most
     // that column's rows can add to the extent.
+    // A page of new rows is mostly the text the coming paint writes a column at a time:
+    // measured in that column's slot, it is laid out only once.
+    if (!GatherRowsToMeasure(pen, first, last))
+        return;
+    int x = 0;
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        const int width = m_columns[i].width;
+        const size_t slot = CTextPen::kColumnSlots + i;
+        const std::string& inner = m_paintText[2 * i];
+        if (!inner.empty() && pen.Extent(slot, inner.data(), inner.size()).x > width)
+            UnmarkOverflowingRows(pen, i);
+        const std::string& ending = m_paintText[2 * i + 1];
+        if (!ending.empty())
+            NoteExtent(
+                x - m_nHScrollPos,
+                pen.Extent(inner.empty() ? slot : CTextPen::kMeasureSlot, ending.data(), ending.size()).x);
+        x += width;
+    }
+}
+
+bool CMessageLogCtrl::GatherRowsToMeasure(CTextPen& pen, int first, int last)
+{
+    // Collects the cells of unmeasured plain rows a column at a time: m_paintText[2 i]
+    // holds column i's cells followed by a TAB, m_paintText[2 i + 1] those ending a row.
     const size_t columns = m_columns.size();
     bool widthsFit = true;   // a negative width overlaps the next cell whatever its text
     for (size_t i = 0; i + 1 < columns; ++i)
@@ -993,34 +1065,25 @@ void CMessageLogCtrl::MeasureRows(CTextPen& pen, int first, int last)
             cell = tab + 1;
         }
         if (i == columns && *cell)   // past the last column's TAB: not drawn, but it counts
-            NoteExtent(contentEnd - m_nHScrollPos, pen.Width(wxString::FromAscii(cell)));
+            NoteExtent(contentEnd - m_nHScrollPos, pen.Width(cell, std::strlen(cell)));
     }
-    if (m_paintRows.empty())
-        return;
+    return !m_paintRows.empty();
+}
 
-    int x = 0;
-    for (size_t i = 0; i < columns; ++i) {
-        const int width = m_columns[i].width;
-        const std::string& inner = m_paintText[2 * i];
-        if (!inner.empty() && pen.Width(wxString::FromAscii(inner.data(), inner.size())) > width) {
-            // Some cell runs on into the next column: find the rows it belongs to.
-            for (int r : m_paintRows) {
-                const char* cell = m_rows.Get(static_cast<size_t>(r));
-                for (size_t j = 0; j < i && cell; ++j) {
-                    cell = std::strchr(cell, '\t');
-                    if (cell)
-                        ++cell;
-                }
-                const char* tab = cell ? std::strchr(cell, '\t') : nullptr;
-                if (tab && tab > cell &&
-                    pen.Width(wxString::FromAscii(cell, static_cast<size_t>(tab - cell))) > width)
-                    m_rows.SetFlags(static_cast<size_t>(r), kRowMeasured);
-            }
+void CMessageLogCtrl::UnmarkOverflowingRows(CTextPen& pen, size_t column)
+{
+    // Some cell of the column runs on into the next one: find the rows it belongs to.
+    const int width = m_columns[column].width;
+    for (int r : m_paintRows) {
+        const char* cell = m_rows.Get(static_cast<size_t>(r));
+        for (size_t j = 0; j < column && cell; ++j) {
+            cell = std::strchr(cell, '\t');
+            if (cell)
+                ++cell;
         }
-        const std::string& ending = m_paintText[2 * i + 1];
-        if (!ending.empty())
-            NoteExtent(x - m_nHScrollPos, pen.Width(wxString::FromAscii(ending.data(), ending.size())));
-        x += width;
+        const char* tab = cell ? std::strchr(cell, '\t') : nullptr;
+        if (tab && tab > cell && pen.Width(cell, static_cast<size_t>(tab - cell)) > width)
+            m_rows.SetFlags(static_cast<size_t>(r), kRowMeasured);
     }
 }
 
@@ -1028,30 +1091,38 @@ void CMessageLogCtrl::DrawRow(CTextPen& pen, int row, int top, const wxColour& b
 {
     const size_t stored = StoreRow(row);
     const char* text = m_rows.Get(stored);
-    const size_t columns = m_columns.size();
-    int x = -m_nHScrollPos;
-    if (m_rows.GetFlags(stored) & kRowPlain) {
-        // Measured before, and no cell reaches into the next one.
-        const char* cell = text;
-        for (size_t i = 0; i < columns; ++i) {
-            const char* tab = std::strchr(cell, '\t');
-            const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
-            if (length)
-                pen.Draw(wxString::FromAscii(cell, length), x + 3, top);
-            if (!tab)
-                return;
-            x += m_columns[i].width;
-            cell = tab + 1;
-        }
-        return;
-    }
+    if (m_rows.GetFlags(stored) & kRowPlain)
+        DrawPlainRow(pen, text, top);
+    else
+        DrawRowCells(pen.GetDC(), text, top, background);
+}
 
+void CMessageLogCtrl::DrawPlainRow(CTextPen& pen, const char* text, int top)
+{
+    // Measured before, and no cell reaches into the next one.
+    int x = -m_nHScrollPos;
+    const char* cell = text;
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        const char* tab = std::strchr(cell, '\t');
+        const size_t length = tab ? static_cast<size_t>(tab - cell) : std::strlen(cell);
+        if (length)
+            pen.Draw(CTextPen::kCellSlot, cell, length, x + 3, top);
+        if (!tab)
+            return;
+        x += m_columns[i].width;
+        cell = tab + 1;
+    }
+}
+
+void CMessageLogCtrl::DrawRowCells(wxDC& dc, const char* text, int top, const wxColour& background)
+{
     // Cells are written as opaque text: each one's background box hides whatever an
     // earlier, overlong cell wrote there. The row is already filled with that colour,
     // so the box is painted only where earlier text reaches into it; opaque text would
     // cost a second layout of every cell. Text that is not plain ASCII goes through the
     // DC itself, which also splits it at line breaks.
-    wxDC& dc = pen.GetDC();
+    const size_t columns = m_columns.size();
+    int x = -m_nHScrollPos;
     int inkRight = INT_MIN;
     const char* cell = text;
     size_t i = 0;
@@ -1065,10 +1136,8 @@ void CMessageLogCtrl::DrawRow(CTextPen& pen, int row, int top, const wxColour& b
             wxCoord w = 0, h = 0;
             if (covers || !lastDrawn || !tab)
                 dc.GetMultiLineTextExtent(str, &w, &h);
-            if (covers) {
-                dc.SetBrush(wxBrush(background));
-                dc.DrawRectangle(x + 3, top, w, m_nRowHeight);
-            }
+            if (covers)
+                FillCellBox(dc, x + 3, top, w, background);
             dc.DrawText(str, x + 3, top);
             inkRight = std::max(inkRight, x + 3 + w);
             if (!tab) {
@@ -1088,6 +1157,12 @@ void CMessageLogCtrl::DrawRow(CTextPen& pen, int row, int top, const wxColour& b
     wxCoord w = 0, h = 0;
     dc.GetMultiLineTextExtent(FromBytes(cell, restLength), &w, &h);
     NoteExtent(x, w);
+}
+
+void CMessageLogCtrl::FillCellBox(wxDC& dc, int left, int top, int width, const wxColour& colour)
+{
+    dc.SetBrush(wxBrush(colour));
+    dc.DrawRectangle(left, top, width, m_nRowHeight);
 }
 
 int CMessageLogCtrl::NoteExtent(int x, int width)

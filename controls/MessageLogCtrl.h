@@ -79,7 +79,8 @@ public:
     // Inserts a row at `position` (negative or past the end appends) and returns its
     // index. Cells are separated by TAB; the text is kept exactly as given, up to a NUL.
     // Once the index exceeds the page, the view moves so the new row is the last whole
-    // row of the page. Returns -1 only when memory for the row cannot be had.
+    // row of the page. Returns -1 only when the row cannot be stored (no memory, a full
+    // disk).
     // The control's state changes at once. The first row after a pause shows at once;
     // while rows keep coming the screen and the scroll bar follow at growing intervals,
     // up to a few times a second.
@@ -201,11 +202,20 @@ private:
     void PaintHeader(wxDC& dc, const wxSize& cs);
     // Writes the rows of the page from `first` (0 is the top row) up to `last`, excluded.
     void PaintRows(wxDC& dc, int first, int last, const wxSize& cs, const wxColour& background);
+    void FillRowStrip(wxDC& dc, int top, int width, const wxColour& colour);
+    // Fills page rows begin .. end - 1, all plain, and writes their cells a column at a time.
+    void WritePlainRun(CTextPen& pen, int begin, int end, int width, const wxColour& background);
+    void PaintSelectedRow(CTextPen& pen, int row, int top, int width, bool cursor);
     void MeasureRows(CTextPen& pen, int first, int last);
+    bool GatherRowsToMeasure(CTextPen& pen, int first, int last);
+    void UnmarkOverflowingRows(CTextPen& pen, size_t column);
     void MeasurePage();
     int ShownTopRow() const { return m_nShownTopRow >= 0 ? m_nShownTopRow : m_nTopRow; }
     // Writes a row's cells one by one and measures what that needs.
     void DrawRow(CTextPen& pen, int row, int top, const wxColour& background);
+    void DrawPlainRow(CTextPen& pen, const char* text, int top);
+    void DrawRowCells(wxDC& dc, const char* text, int top, const wxColour& background);
+    void FillCellBox(wxDC& dc, int left, int top, int width, const wxColour& colour);
     int NoteExtent(int x, int width);
 
     wxFont m_font;

@@ -1,5 +1,6 @@
-// Message Log at 1, 100 000 and 1 000 000 rows: one full paint, one append, and the
-// memory a row costs against its text. Needs a display (run under xvfb-run).
+// Message Log at 1, 100 000 and 1 000 000 rows (and any counts given as arguments, such
+// as 100000000): one full paint, one append, and the memory a row costs against its
+// text. Needs a display (run under xvfb-run; GDK_SCALE=2 for a high-resolution screen).
 
 #include "controls/MessageLogCtrl.h"
 
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <ctime>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -119,13 +121,6 @@ Figures Measure(wxWindow* parent, int rows)
 {
     Figures f{};
     f.rows = rows;
-    std::vector<std::string> lines;
-    lines.reserve(static_cast<size_t>(rows));
-    size_t textBytes = 0;
-    for (int i = 0; i < rows; ++i) {
-        lines.push_back(Line(i));
-        textBytes += lines.back().size();
-    }
 
     auto* log = new CMessageLogCtrl(parent, wxID_ANY, wxPoint(10, 10), wxSize(600, 420));
     const char* titles[] = {"Time", "Dir", "Addr", "Message", "Payload"};
@@ -141,8 +136,13 @@ Figures Measure(wxWindow* parent, int rows)
 
     const size_t heap0 = HeapInUse();
     const size_t rss0 = ResidentBytes();
-    for (const std::string& line : lines)
+    size_t textBytes = 0;
+    std::string line;
+    for (int i = 0; i < rows; ++i) {
+        line = Line(i);
+        textBytes += line.size();
         log->InsertRow(line.c_str(), -1);
+    }
     f.bytesPerRow = double(HeapInUse() - heap0) / rows;
     f.residentPerRow = double(ResidentBytes() - rss0) / rows;
     f.textPerRow = double(textBytes) / rows;
@@ -258,7 +258,10 @@ int main(int argc, char** argv)
     std::printf("%9s %12s %11s %11s %12s %10s %12s %12s %11s %10s %11s %9s\n", "rows", "paint end", "cpu",
                 "rows cpu", "paint mid", "append", "append wx", "append alone", "heap/row", "text/row",
                 "rss/row", "clear");
-    for (int rows : {1, 100000, 1000000}) {
+    std::vector<int> counts = {1, 100000, 1000000};
+    for (int i = 1; i < argc; ++i)
+        counts.push_back(std::atoi(argv[i]));
+    for (int rows : counts) {
         const Figures f = Measure(panel, rows);
         std::printf(
             "%9d %9.1f us %8.1f us %8.1f us %9.1f us %7.2f us %9.2f us %9.2f us "
