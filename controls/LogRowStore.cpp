@@ -13,6 +13,21 @@ constexpr unsigned kSpillRetryInserts = 256;
 // A block that middle inserts have grown this far is split in two.
 constexpr size_t kSplitBytes = 2 * CLogRowStore::kBlockSize;
 
+// Makes room for `more` elements, growing by doubling so that appends stay cheap;
+// false, with nothing changed, when memory cannot be had.
+template <class Vector>
+bool MakeRoom(Vector& v, size_t more)
+{
+    if (v.size() + more <= v.capacity())
+        return true;
+    try {
+        v.reserve(std::max(v.size() + more, 2 * v.capacity()));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
 }   // namespace
 
 CLogRowStore::CLogRowStore() = default;
@@ -130,6 +145,13 @@ void CLogRowStore::SpillColdest()
         }
         b.offset = m_nFileEnd;
         b.stored = true;
+        if (!m_spare) {
+            // Kept for the next tail block: a capture would otherwise give a block's
+            // pages back and fault them in again every few hundred rows.
+            m_spare = std::move(b.mem);
+            m_spare->text.clear();
+            m_spare->starts.clear();
+        }
         b.mem.reset();
         m_nFileEnd += b.bytes;
         --m_nHotBlocks;
@@ -141,15 +163,11 @@ bool CLogRowStore::StartTailBlock(size_t length)
 {
     Block b;
     b.first = m_nCount;
-    b.mem.reset(new (std::nothrow) Rows);
+    b.mem = m_spare ? std::move(m_spare) : std::unique_ptr<Rows>(new (std::nothrow) Rows);
     if (!b.mem)
         return false;
-    try {
-        b.mem->text.reserve(std::max(kBlockSize, length + 1));
-        m_blocks.reserve(m_blocks.size() + 1);
-    } catch (const std::bad_alloc&) {
+    if (!MakeRoom(b.mem->text, std::max(kBlockSize, length + 1)) || !MakeRoom(m_blocks, 1))
         return false;
-    }
     m_blocks.push_back(std::move(b));
     ++m_nHotBlocks;
     return true;
@@ -186,12 +204,8 @@ bool CLogRowStore::Insert(size_t index, const char* text, size_t length)
     Rows& rows = *b.mem;
     const size_t at = index - b.first;
     const size_t offset = at < rows.starts.size() ? rows.starts[at] : rows.text.size();
-    try {
-        rows.starts.reserve(rows.starts.size() + 1);
-        rows.text.reserve(rows.text.size() + bytes);
-    } catch (const std::bad_alloc&) {
+    if (!MakeRoom(rows.starts, 1) || !MakeRoom(rows.text, bytes))
         return false;
-    }
     // Capacity is reserved above, so neither insert can throw.
     rows.text.insert(rows.text.begin() + static_cast<std::ptrdiff_t>(offset), text, text + length);
     rows.text.insert(rows.text.begin() + static_cast<std::ptrdiff_t>(offset + length), '\0');
@@ -221,8 +235,9 @@ void CLogRowStore::SplitBlock(size_t block)
     Rows& rows = *m_blocks[block].mem;
     const size_t keep = rows.starts.size() / 2;
     const uint32_t cut = rows.starts[keep];
+    if (!MakeRoom(m_blocks, 1))
+        return;
     try {
-        m_blocks.reserve(m_blocks.size() + 1);
         second.mem->text.assign(rows.text.begin() + cut, rows.text.end());
         second.mem->starts.assign(rows.starts.begin() + static_cast<std::ptrdiff_t>(keep), rows.starts.end());
     } catch (const std::bad_alloc&) {
@@ -283,6 +298,7 @@ void CLogRowStore::Clear()
     std::vector<Block>().swap(m_blocks);
     std::vector<size_t>().swap(m_cached);
     std::vector<std::unique_ptr<unsigned char[]>>().swap(m_flags);
+    m_spare.reset();
     m_file.Close();
     m_nLastBlock = 0;
     m_nCount = 0;

@@ -90,6 +90,7 @@ private:
     mutable std::vector<size_t> m_cached;   // blocks read back, the oldest first
     mutable size_t m_nLastBlock = 0;        // paints ask for neighbouring rows
     mutable CScratchFile m_file;
+    std::unique_ptr<Rows> m_spare;   // a spilled block's memory, for the next tail block
     std::vector<std::unique_ptr<unsigned char[]>> m_flags;   // chunks of kFlagChunk rows
     size_t m_nCount = 0;
     size_t m_nLiveBytes = 0;
