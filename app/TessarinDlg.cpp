@@ -497,11 +497,15 @@ void CTessarinDlg::OnSize()
     m_pClient->Refresh(true);
 }
 
-void CTessarinDlg::OnPaint(wxPaintEvent&)
+void CTessarinDlg::OnPaint(wxPaintEvent& event)
 {
-    wxPaintDC dc(this);
-    if (!IsIconized() || !m_hIcon.IsOk())
+    // Every paint of a child comes here too: a paint DC costs more than the child's
+    // own paint of a row, and the default processing validates the area just as well.
+    if (!IsIconized() || !m_hIcon.IsOk()) {
+        event.Skip();
         return;
+    }
+    wxPaintDC dc(this);
     const wxSize client = GetClientSize();
     const int cxIcon = wxSystemSettings::GetMetric(wxSYS_ICON_X, this);
     const int cyIcon = wxSystemSettings::GetMetric(wxSYS_ICON_Y, this);

@@ -4,7 +4,6 @@
 #include <wx/frame.h>
 #include <wx/icon.h>
 #include <wx/iconbndl.h>
-#include <wx/statusbr.h>
 #include <wx/timer.h>
 
 #include <chrono>
@@ -21,6 +20,7 @@
 #include "app/MqttPublishing.h"
 #include "controls/MainToolBar.h"
 #include "controls/MessageLogCtrl.h"
+#include "controls/StatusBarEx.h"
 #include "controls/ToolTipCtrlEx.h"
 #include "link/DongleLink.h"
 #include "link/LinkNotify.h"
@@ -163,8 +163,8 @@ private:
     CMqttPublishing m_mqtt;   // before the engine, which taps lines into it
     CDongleLink m_link;
     CDataBuffer* m_pDataBuffer = nullptr;
-    CMainToolBar m_toolBar;    // IDC_TOOLBAR
-    wxStatusBar m_statusBar;   // IDC_STATUS_BAR
+    CMainToolBar m_toolBar;     // IDC_TOOLBAR
+    CStatusBarEx m_statusBar;   // IDC_STATUS_BAR
     CMessageLogCtrl m_messageLog;
     wxChoice* m_pComPortCombo = nullptr;   // on the toolbar
     std::string m_strComPort;              // text of the selected entry
