@@ -17,6 +17,7 @@
 #include "controls/LogFilter.h"
 #include "controls/LogRowStore.h"
 #include "controls/RowSelection.h"
+#include "controls/TextLayouts.h"
 
 class wxContextMenuEvent;
 class wxDC;
@@ -262,6 +263,8 @@ private:
     int m_nHeaderWidth = 0;
     int m_nHeaderScroll = 0;
     wxColour m_headerFace;
+    // Text laid out by the last paints, kept for the next.
+    CTextLayouts m_layouts;
     // Scratch space of the paint, reused from one paint to the next.
     std::vector<std::string> m_paintText;
     std::vector<int> m_paintLine;

@@ -406,6 +406,7 @@ int main(int argc, char** argv)
         {"CPU paced at the line rate (300 frames/s)", static_cast<long>(lineRate * cpuSeconds), lineRate,
          false, 0},
         {"latency paced at the line rate (300 frames/s)", 3000, lineRate, true, 0},
+        {"ten times the line rate, 1000000 frames at 3000 frames/s", 1000000, 3000, false, 0},
         {"latency paced at 5000 frames/s", 50000, 5000, true, 0},
         {"latency paced at 20000 frames/s", 100000, 20000, true, 0},
         {"latency in a flood at full speed, 1000000 frames", 1000000, 0, true, 0},
