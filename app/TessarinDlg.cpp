@@ -176,6 +176,10 @@ bool CTessarinDlg::CreateFromTemplate()
 {
     m_pClient =
         new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxBORDER_NONE);
+    // Nothing here handles erasing, which then falls to the theme's background anyway; an
+    // erase makes a DC that asks the theme for fonts and colours at every child's paint.
+    SetBackgroundStyle(wxBG_STYLE_SYSTEM);
+    m_pClient->SetBackgroundStyle(wxBG_STYLE_SYSTEM);
     // The layout's pixel sizes were made for an 8-point font 13 pixels high; the desktop's
     // large-text setting makes it higher.
     wxFont font8 = m_pClient->GetFont();

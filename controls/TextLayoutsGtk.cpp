@@ -5,14 +5,19 @@
 
 #include <pango/pangocairo.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 namespace {
 
-bool SameMatrix(const cairo_matrix_t& a, const cairo_matrix_t& b)
+// Text laid out for one matrix lands on the same pixels under the other: the same
+// scale, and an offset by whole pixels (a paint and a client DC of the same window).
+bool SameGrid(const cairo_matrix_t& a, const cairo_matrix_t& b)
 {
-    return a.xx == b.xx && a.yx == b.yx && a.xy == b.xy && a.yy == b.yy && a.x0 == b.x0 && a.y0 == b.y0;
+    const double dx = a.x0 - b.x0, dy = a.y0 - b.y0;
+    return a.xx == b.xx && a.yx == b.yx && a.xy == b.xy && a.yy == b.yy && dx == std::floor(dx) &&
+           dy == std::floor(dy);
 }
 
 }   // namespace
@@ -91,7 +96,7 @@ struct CTextLayouts::Impl {
             return layout;
         }
         // A changed transformation or font options of this paint lay the text out again.
-        if (fit.generation != generation || !SameMatrix(fit.matrix, matrix)) {
+        if (fit.generation != generation || !SameGrid(fit.matrix, matrix)) {
             pango_cairo_update_layout(cr, layout);
             fit = Fit{matrix, generation};
         }
