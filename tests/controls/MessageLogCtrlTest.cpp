@@ -121,6 +121,23 @@ TEST_F(MessageLog, InsertFollowsTheLogKeepsTextAndSelectionAndCoalescesRepaints)
     EXPECT_LT(paints, 25);
 }
 
+// Rows long gone from memory come back from the disk for the view, the selection and
+// their text, also once rows before them are deleted.
+TEST_F(MessageLog, OldRowsComeBackFromTheDisk)
+{
+    auto row = [](int i) { return "10:00:00.100\t|-->|\t0x" + std::to_string(i) + "\tREF_REQ\t01 02 03"; };
+    for (int i = 0; i < 20000; ++i)
+        m_log->InsertRow(row(i).c_str(), -1);
+    EXPECT_TRUE(Key(WXK_HOME));
+    EXPECT_TRUE(PumpUntil([this] { return View() == Ints({0, 0, 0}); }));
+    m_log->Update();
+    m_log->DeleteRow(5);
+    for (int i : {0, 4, 5, 9000, 19998})
+        EXPECT_EQ(m_log->GetRowText(i), row(i < 5 ? i : i + 1)) << i;
+    EXPECT_TRUE(Key(WXK_END));
+    EXPECT_TRUE(PumpUntil([this] { return View() == Ints({19998, 19989, 19989}); }));
+}
+
 TEST_F(MessageLog, SelectionDeleteAndClearRules)
 {
     Append(50);
