@@ -21,6 +21,7 @@
 #include <iterator>
 #include <functional>
 #include <memory>
+#include <malloc.h>
 #include <poll.h>
 #include <string>
 #include <sys/prctl.h>
@@ -81,6 +82,12 @@ long WrittenBytes(pid_t pid)
             return value;
     }
     return 0;
+}
+
+long HeapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<long>(info.uordblks + info.hblkhd);
 }
 
 long CountLines(const std::string& file)
@@ -213,6 +220,7 @@ struct RunResult {
     long gapsOver5 = 0;
     long ticks = 0;
     long rssBefore = 0, rssAfter = 0;
+    long heapBefore = 0, heapAfter = 0;   // bytes the heap hands out
 };
 
 bool g_bHideLog = false;   // --hide-log: tells the Message Log's painting from the rest
@@ -268,6 +276,7 @@ RunResult Capture(const std::string& folder, long frames, long rate, bool probeL
     wxTheApp->Yield(true);
 
     r.rssBefore = ResidentBytes();
+    r.heapBefore = HeapInUse();
     const long expected = frames + 4;   // PING, its answer, GET_DEVICE_INFO, its answer
     Clock::time_point lastChange = Clock::now();
     long lastCount = -1;
@@ -318,6 +327,7 @@ RunResult Capture(const std::string& folder, long frames, long rate, bool probeL
     r.gapsOver5 = probe.GapsOver5Ms();
     r.ticks = probe.Ticks();
     r.rssAfter = ResidentBytes();
+    r.heapAfter = HeapInUse();
     dlg->OnStopCapture();
     sim.Stop();
     r.logged = CountLines(dlg->GetLogFile());
@@ -347,6 +357,9 @@ void Print(const char* title, const RunResult& r)
         static_cast<double>(r.rssBefore) / 1e6, static_cast<double>(r.rssAfter) / 1e6,
         r.rows > 0 ? static_cast<double>(r.rssAfter - r.rssBefore) / static_cast<double>(r.rows) : 0.0,
         r.bytes > 0 ? static_cast<double>(r.rssAfter - r.rssBefore) / static_cast<double>(r.bytes) : 0.0);
+    std::printf(
+        "  heap: %+.1f MB (%+.1f bytes per row)\n", static_cast<double>(r.heapAfter - r.heapBefore) / 1e6,
+        r.rows > 0 ? static_cast<double>(r.heapAfter - r.heapBefore) / static_cast<double>(r.rows) : 0.0);
     std::fflush(stdout);
 }
 
