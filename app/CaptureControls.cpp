@@ -112,14 +112,6 @@ void CTessarinDlg::UpdateStatusBar()
         FitCountPane(m_statusBar, count);
     m_statusBar.SetStatusText(count, 0);
     m_statusBar.SetStatusText(dongle, 2);
-    // The middle pane is otherwise empty: it speaks only of rows the log could not keep.
-    if (m_nRefusedRows > 0) {
-        char refused[64];
-        std::snprintf(refused, sizeof refused, "Rows not shown: %ld", m_nRefusedRows);
-        m_statusBar.SetStatusText(refused, 1);
-    } else if (!m_statusBar.GetStatusText(1).empty()) {
-        m_statusBar.SetStatusText(wxEmptyString, 1);
-    }
 }
 
 void CTessarinDlg::OnTimer(int nIDEvent)

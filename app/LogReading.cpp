@@ -251,6 +251,9 @@ void CTessarinDlg::UpdateReadingPane()
     }
     if (!m_strFindNote.empty())
         text += (text.empty() ? "" : "; ") + m_strFindNote;
+    // Lines the log could not store (its disk full) are only in the log file.
+    if (m_nRefusedRows > 0)
+        text += (text.empty() ? "" : "; ") + wxString::Format("Rows not shown: %ld", m_nRefusedRows);
     const std::string publishing = m_mqtt.StatusText();
     if (!publishing.empty())
         text += (text.empty() ? "" : "; ") + wxString::FromUTF8(publishing);
