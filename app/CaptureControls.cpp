@@ -37,6 +37,7 @@ void CTessarinDlg::OnStartCapture()
     // A failed start has told the user why; the window still moves to capturing, and the
     // PING below then says it cannot be sent. Stop brings the two back together.
     m_link.StartCapture(m_strComPort.c_str(), m_strLogFile.c_str(), m_bAppendToLogFile);
+    m_strCaptureDevice = m_link.IsCapturing() ? ComPortDescription(m_strComPort.c_str()) : std::string();
     m_toolBar.EnableTool(ID_START_CAPTURE, false);
     m_toolBar.EnableTool(ID_STOP_CAPTURE, true);
     m_toolBar.EnableTool(ID_PING, true);
@@ -49,11 +50,14 @@ void CTessarinDlg::OnStopCapture()
 {
     // Nothing to tell when no capture ran: the window was only out of step.
     m_link.StopCapture();
+    m_strCaptureDevice.clear();
     m_toolBar.EnableTool(ID_START_CAPTURE, true);
     m_toolBar.EnableTool(ID_STOP_CAPTURE, false);
     m_toolBar.EnableTool(ID_PING, false);
     SyncCaptureMenu();
     EnableNodeButtons(false);
+    // Our own port is free again; no device event says so.
+    OnComPortsChanged();
 }
 
 void CTessarinDlg::OnClearLog()
@@ -102,6 +106,8 @@ void CTessarinDlg::UpdateStatusBar()
         std::snprintf(dongle, sizeof dongle,
                       "Dongle: Connected, Short Addr: 0x%4.4X, IEEE Addr: 0x%016" PRIX64,
                       static_cast<unsigned>(shortAddr), ieeeAddr);
+    else if (m_link.IsCapturing() && m_link.IsDeviceGone())
+        std::snprintf(dongle, sizeof dongle, "Dongle: Reconnecting...");
     else
         std::snprintf(dongle, sizeof dongle, "Dongle: Disconnected");
 

@@ -138,6 +138,7 @@ CTessarinDlg::CTessarinDlg()
 
 CTessarinDlg::~CTessarinDlg()
 {
+    m_portWatcher.Stop();
     m_statusTimer.Stop();
     // The capture thread must be gone before this window is: it posts to it. Its last
     // warnings go to the standard error stream, as no box can open now.
@@ -285,6 +286,7 @@ bool CTessarinDlg::OnInitDialog()
     m_link.GetDataBuffer(&m_pDataBuffer);
 
     CreateComPortCombo();
+    StartComPortList();
     OnRefreshComPorts();
 
     CTessarinSettings settings;
@@ -658,6 +660,7 @@ void CTessarinDlg::ShowHoverHelp(wxWindow* window)
         if (!(m_toolTip.IsShown() && child == m_toolTip.GetControl())) {
             m_toolTip.HideTip();
             m_nHoverNodeEntry = NodeEntryAt(screen);
+            const std::string comPortHelp = ComPortHelpText(kComPortHelp);
             const struct {
                 wxWindow* area;
                 const char* text;
@@ -665,7 +668,7 @@ void CTessarinDlg::ShowHoverHelp(wxWindow* window)
                 {m_sendMessageGroup, kSendMessageHelp},
                 {m_messageLogGroup, kMessageLogHelp},
                 {m_nodeListGroup, kNodeListHelp},
-                {m_pComPortCombo, kComPortHelp},
+                {m_pComPortCombo, comPortHelp.c_str()},
             };
             // The window under the pointer is asked first: the combo box lies inside the
             // toolbar, which is the client panel's child there.

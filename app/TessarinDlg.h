@@ -25,6 +25,7 @@
 #include "link/DongleLink.h"
 #include "link/LinkNotify.h"
 #include "platform/ComPortNames.h"
+#include "platform/PortWatcher.h"
 
 class wxButton;
 class wxCheckBox;
@@ -107,6 +108,11 @@ public:
     void OnRefreshComPorts();
     PortStatus ProbeComPort(const char* szDeviceName);
     void OnComPortSelChange();
+    // The list made again after serial devices came or went (also after Stop, when our
+    // own port is free again): the selection follows its port, or a new USB device.
+    void OnComPortsChanged();
+    // The COM box's hover help with the device of the selected port.
+    std::string ComPortHelpText(const char* szHelp) const;
 
     // Node commands
     void OnXyRssiReq();
@@ -168,6 +174,8 @@ private:
     CMessageLogCtrl m_messageLog;
     wxChoice* m_pComPortCombo = nullptr;   // on the toolbar
     std::string m_strComPort;              // text of the selected entry
+    std::string m_strComPortDescription;   // its device ("COM5: /dev/ttyUSB0, ..."), or ""
+    std::string m_strCaptureDevice;        // the capture's device, shown while capturing
     std::string m_strLogFile;              // UTF-8 path handed to the engine
     int32_t m_bAppendToLogFile = 0;        // its menu item: MenuItemId(ID_APPEND_TO_LOG_FILE)
     // Node List entries carry their node address as client data: (void*)(wxUIntPtr)addr.
@@ -202,6 +210,9 @@ private:
     // Hover help for a pointer resting over `window`, a child of the client panel.
     void ShowHoverHelp(wxWindow* window);
     void OnNodeListDoubleClick(wxCommandEvent& event);
+    void StartComPortList();
+    void FillComPortList(bool bFollowDevices);
+    void OnPortsChangedEvent(wxThreadEvent& event);
     // The main window's child under a client point (the panel itself over its bare
     // background); null outside the client area.
     wxWindow* ChildWindowFromPoint(const wxPoint& clientPt) const;
@@ -251,6 +262,7 @@ private:
 
     wxIconBundle m_icons;
     wxTimer m_statusTimer;
+    CPortWatcher m_portWatcher;   // stopped first of all in the destructor: it posts to us
     bool m_bInitialized = false;
     bool m_bEnded = false;
     int m_nModalResult = 0;

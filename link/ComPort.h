@@ -1,8 +1,9 @@
 #pragma once
 // The dongle's serial port with the frame reader's receive area. Read and Write run
 // under the port lock, so the capture thread and a sender never use the port at once.
-// ReceiveFrame belongs to the capture thread; Open and Close to the thread that starts
-// and stops the capture, while no capture thread exists.
+// ReceiveFrame belongs to the capture thread. Open and Close belong to the thread that
+// starts and stops the capture, while no capture thread exists, and to the capture
+// thread, which closes a gone device and opens it again when it is back.
 
 #include <cstdint>
 

@@ -1,5 +1,7 @@
 #include "link/DongleLink.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -7,11 +9,18 @@
 
 #include "link/Frame.h"
 #include "link/LogLine.h"
+#include "platform/ComPortNames.h"
 
 namespace {
 
 constexpr int CAPTURE_BAUD_RATE = 38400;
 constexpr uint16_t DONGLE_ADDR = 0x0000;   // the dongle's own lines show this address
+// A device that hangs up again before a frame came is reopened no faster than this
+// doubling wait allows, so that a faulty one cannot fill the log with pings.
+constexpr std::chrono::milliseconds FIRST_REOPEN_WAIT{50};
+constexpr std::chrono::milliseconds LAST_REOPEN_WAIT{2000};
+// Without events from the OS, a gone device is looked for this often.
+constexpr std::chrono::milliseconds DEVICE_RETRY{1000};
 
 std::string WithName(const char* text, const char* name)
 {
@@ -134,10 +143,16 @@ int CDongleLink::StartCapture(const char* portName, const char* logFileName, int
     }
     if (!m_port.Open(MAX_RX_DATA_LENGTH, portName, CAPTURE_BAUD_RATE)) {
         // The log file stays open: the next start goes on writing to it.
-        Warn(WithName("Not able to Open Com Port: ", portName).c_str());
+        std::string text = WithName("Not able to Open Com Port: ", portName);
+        const std::string hint = ComPortAccessHint(portName);
+        if (!hint.empty())
+            text += "\n" + hint;
+        Warn(text.c_str());
         return 0;
     }
 
+    m_strPortName = portName;
+    m_strPortIdentity = ComPortIdentity(portName);
     m_bDeviceGone = false;
     m_bRunning = 1;
     try {
@@ -276,10 +291,13 @@ int CDongleLink::AddLine(const char* line, bool bNamesNode)
 unsigned CDongleLink::CaptureThread(CDongleLink* pLink)
 {
     uint8_t data[MAX_RX_DATA_LENGTH];
+    auto reopenWait = FIRST_REOPEN_WAIT;
+    bool framesSinceOpen = true;
     while (pLink->m_bRunning.load() != 0) {
         int command = 0;
         int length = 0;
         if (pLink->m_port.ReceiveFrame(command, length, data)) {
+            framesSinceOpen = true;
             if (length <= 0)
                 continue;
             switch (command) {
@@ -297,21 +315,61 @@ unsigned CDongleLink::CaptureThread(CDongleLink* pLink)
                 break;
             }
         } else if (pLink->m_port.IsGone()) {
-            pLink->WaitAfterDeviceGone();
+            if (framesSinceOpen) {
+                reopenWait = FIRST_REOPEN_WAIT;
+            } else {
+                std::unique_lock<std::mutex> guard(pLink->m_stopLock);
+                pLink->m_stopWake.wait_for(guard, reopenWait,
+                                           [pLink] { return pLink->m_bRunning.load() == 0; });
+                reopenWait = std::min(reopenWait * 2, LAST_REOPEN_WAIT);
+            }
+            pLink->AwaitDeviceBack();
+            framesSinceOpen = false;
         }
     }
     pLink->m_bRunning = 0;
     return 0;
 }
 
-void CDongleLink::WaitAfterDeviceGone()
+void CDongleLink::AwaitDeviceBack()
 {
     // Every read now fails at once: looping on would spin. The frames already read were
     // delivered before the reader ran dry; the dongle is no longer known to be there.
     m_bDeviceGone = true;
     SetDongleUnknown();
-    std::unique_lock<std::mutex> guard(m_stopLock);
-    m_stopWake.wait(guard, [this] { return m_bRunning.load() == 0; });
+    // The descriptor of a gone device serves nothing, and its lock file must go now.
+    m_port.Close();
+    const bool watching = m_deviceWatcher.Start(
+        [this] {
+            {
+                std::lock_guard<std::mutex> guard(m_stopLock);
+                m_bDeviceEvent = true;
+            }
+            m_stopWake.notify_all();
+        },
+        0);
+    // Events are only hints: a device back before the watch began is found by the first
+    // try, and the timed tries cover a watch that could not be set.
+    while (m_bRunning.load() != 0 && !ReopenPort()) {
+        std::unique_lock<std::mutex> guard(m_stopLock);
+        m_stopWake.wait_for(guard, watching ? 4 * DEVICE_RETRY : DEVICE_RETRY,
+                            [this] { return m_bRunning.load() == 0 || m_bDeviceEvent; });
+        m_bDeviceEvent = false;
+    }
+    m_deviceWatcher.Stop();
+    if (m_bRunning.load() == 0)
+        return;   // stopped while away: StopCapture closes what is left
+    m_bDeviceGone = false;
+    // As at a start: the answer makes the dongle known again.
+    SendDongleMessage(DongleMessage());
+}
+
+bool CDongleLink::ReopenPort()
+{
+    // Another device now under the same name (a second dongle) is not this capture's.
+    if (ComPortIdentity(m_strPortName.c_str()) != m_strPortIdentity)
+        return false;
+    return m_port.Open(MAX_RX_DATA_LENGTH, m_strPortName.c_str(), CAPTURE_BAUD_RATE);
 }
 
 int CDongleLink::OnDataIndication(const uint8_t* data, int length)

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "link/ComPort.h"
@@ -21,6 +22,7 @@
 #include "link/LinkNotify.h"
 #include "link/LogFile.h"
 #include "link/MsgCodec.h"
+#include "platform/PortWatcher.h"
 
 // Longest log line, without its terminating zero.
 constexpr int MAX_LINE_LENGTH = 255;
@@ -56,8 +58,10 @@ public:
     // Lines handed to the owner since the engine was made; never reset.
     int GetLineCounter() const { return m_nLineCounter.load(); }
     bool IsCapturing() const { return m_bRunning.load() != 0; }
-    // True when the port's device went away (unplugged, hung up) during this capture;
-    // the capture then idles until stopped and the dongle identity is unknown.
+    // True while the port's device is away (unplugged, hung up) during this capture: the
+    // dongle identity is then unknown, and the capture idles until the same device (by
+    // its identity, see ComPortIdentity) is back, when it is reopened and pinged and the
+    // capture goes on with the same log file and Data Buffer; or until stopped.
     bool IsDeviceGone() const { return m_bDeviceGone.load(); }
 
     // The capture thread's body; returns 0.
@@ -71,7 +75,8 @@ public:
 private:
     void Warn(const char* text);
     void SetDongleUnknown();
-    void WaitAfterDeviceGone();
+    void AwaitDeviceBack();
+    bool ReopenPort();
 
     std::atomic<ILineReadyNotify*> m_pNotifyWindow;
     std::unique_ptr<std::thread> m_pCaptureThread;
@@ -87,6 +92,12 @@ private:
     std::atomic<IWarningSink*> m_pWarningSink;
     std::atomic<ILineTap*> m_pLineTap{nullptr};
     std::atomic<bool> m_bDeviceGone;
-    std::mutex m_stopLock;   // with m_stopWake: a stop wakes a capture that idles
+    std::mutex m_stopLock;   // with m_stopWake: a stop or a device event wakes a capture that idles
     std::condition_variable m_stopWake;
+    bool m_bDeviceEvent = false;   // under m_stopLock
+    // The port's name and its device's identity, kept from the start for reopening;
+    // capture thread while it runs.
+    std::string m_strPortName;
+    std::string m_strPortIdentity;
+    CPortWatcher m_deviceWatcher;
 };

@@ -42,3 +42,40 @@ PortStatus ProbeComPort(const char* comName)
         return PORT_FAILED;
     }
 }
+
+std::string ComPortIdentity(const char* comName)
+{
+    return ComPortDevicePath(comName);   // Windows keeps a device's number itself
+}
+
+bool IsUsbSerialPort(const char*)
+{
+    return false;
+}
+
+std::string ComPortDescription(const char*)
+{
+    return std::string();
+}
+
+std::string ComPortAccessHint(const char*)
+{
+    return std::string();
+}
+
+std::string RememberedComPortNumbers()
+{
+    return std::string();
+}
+
+void RememberComPortNumbers(const std::string&) {}
+
+bool AssignComPortNumbers()
+{
+    return false;
+}
+
+std::string ComPortDeviceFolder()
+{
+    return std::string();
+}

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <mutex>
+#include <set>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -13,6 +16,10 @@
 #include <unistd.h>
 
 namespace {
+
+// The devices this process's ports hold, whether or not a lock file could be made.
+std::mutex g_lockedHereLock;
+std::set<std::string> g_lockedHere;
 
 std::string LockFolder()
 {
@@ -165,17 +172,27 @@ bool IsSerialDeviceHeld(const std::string& devicePath)
     return IsLockedElsewhere(LockFilePath(device)) || IsOpenElsewhere(device);
 }
 
+bool IsSerialDeviceLockedHere(const std::string& devicePath)
+{
+    std::lock_guard<std::mutex> guard(g_lockedHereLock);
+    return g_lockedHere.count(RealDevice(devicePath)) != 0;
+}
+
 bool LockSerialDevice(const std::string& devicePath)
 {
-    const std::string lockFile = LockFilePath(RealDevice(devicePath));
+    const std::string device = RealDevice(devicePath);
+    const std::string lockFile = LockFilePath(device);
     char text[16];
     std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(getpid()));
     // Written whole under another name, then linked: a reader never sees half a pid, and
     // of two programs only one can make the name.
     const std::string temporary = lockFile + "." + std::to_string(getpid());
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
+    if (fd < 0) {
+        std::lock_guard<std::mutex> guard(g_lockedHereLock);
+        g_lockedHere.insert(device);
         return true;   // no lock folder for us: see the header
+    }
     const bool written = write(fd, text, std::strlen(text)) == static_cast<ssize_t>(std::strlen(text));
     close(fd);
     bool locked = true;
@@ -190,12 +207,21 @@ bool LockSerialDevice(const std::string& devicePath)
         }
     }
     (void)unlink(temporary.c_str());
+    if (locked) {
+        std::lock_guard<std::mutex> guard(g_lockedHereLock);
+        g_lockedHere.insert(device);
+    }
     return locked;
 }
 
 void UnlockSerialDevice(const std::string& devicePath)
 {
-    const std::string lockFile = LockFilePath(RealDevice(devicePath));
+    const std::string device = RealDevice(devicePath);
+    {
+        std::lock_guard<std::mutex> guard(g_lockedHereLock);
+        g_lockedHere.erase(device);
+    }
+    const std::string lockFile = LockFilePath(device);
     if (LockHolder(lockFile) == static_cast<long>(getpid()))
         (void)unlink(lockFile.c_str());
 }

@@ -14,6 +14,10 @@
 // itself, not another user. A stale lock file, whose process is gone, is removed.
 bool IsSerialDeviceHeld(const std::string& devicePath);
 
+// True while a port of this process holds the device (locked and not yet unlocked): its
+// own capture, which IsSerialDeviceHeld leaves out.
+bool IsSerialDeviceLockedHere(const std::string& devicePath);
+
 // Makes the device's lock file with this process's pid. False when another live process
 // holds one. Where the lock folder cannot be written, no lock is made and the result is
 // true: the exclusive open still keeps other programs of ours out.

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <string>
 
 #include <fcntl.h>
@@ -170,13 +172,17 @@ bool CSerialPort::Open(const char* comName, int baudRate)
     bits = TIOCM_DTR;
     (void)ioctl(fd, TIOCMBIC, &bits);
 
-    if (!LockSerialDevice(path)) {   // another program took it meanwhile
+    // The device itself, not the name: once unplugged, a link to it resolves no more, and
+    // the lock would stay behind.
+    char real[PATH_MAX];
+    const std::string device = realpath(path.c_str(), real) != nullptr ? std::string(real) : path;
+    if (!LockSerialDevice(device)) {   // another program took it meanwhile
         close(fd);
         return false;
     }
     m_pImpl->gone = false;
     m_pImpl->fd = fd;
-    m_pImpl->strDevice = path;
+    m_pImpl->strDevice = device;
     return true;
 }
 

@@ -20,6 +20,8 @@
 #include "link/DataBuffer.h"
 #include "link/DongleLink.h"
 #include "link/LinkNotify.h"
+#include "app/settings/TessarinSettings.h"
+#include "platform/ComPortNames.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/MqttToolOptions.h"
 #include "tools/CaptureCommands.h"
@@ -198,9 +200,10 @@ void PrintUsage(FILE* out)
                  "capture, then a PING). Every log line goes to standard output and to the log\n"
                  "file (default \"Tessarin.log\"; emptied first unless --append).\n"
                  "Stops at the end of standard input plus one second, on SIGINT or SIGTERM\n"
-                 "(or SIGHUP), after S seconds, or when the port goes away (a dongle\n"
-                 "unplugged). To capture with no commands to give, keep standard input open\n"
-                 "or give --seconds.\n"
+                 "(or SIGHUP), or after S seconds. When the port goes away (a dongle\n"
+                 "unplugged), it waits for the same device to come back and goes on.\n"
+                 "To capture with no commands to give, keep standard input open or give\n"
+                 "--seconds.\n"
                  "Exit status: 0 when a capture ran, 1 when it could not start.\n"
                  "\n%s\n%s",
                  PROGRAM, CAPTURE_COMMAND_HELP, MQTT_OPTION_HELP);
@@ -275,6 +278,8 @@ public:
     // The exit status.
     int Run()
     {
+        // A USB dongle goes by the number the window gave it.
+        RememberComPortNumbers(LoadComPortIds());
         m_link.SetWarningSink(&m_warnings);
         m_link.SetNotifyWindow(m_pEvents.get());
         m_link.GetDataBuffer(&m_pDataBuffer);
@@ -315,13 +320,14 @@ private:
             const Clock::time_point now = Clock::now();
             if (now >= deadline)
                 break;
-            if (m_link.IsDeviceGone()) {
-                // Nothing more can come; a script that restarts us can do better than waiting.
-                std::fprintf(stderr, "%s: %s has gone away (unplugged or hung up); stopping\n", PROGRAM,
-                             m_options.strPort.c_str());
-                break;
+            if (m_link.IsDeviceGone() != m_bToldGone) {
+                m_bToldGone = !m_bToldGone;
+                std::fprintf(stderr,
+                             m_bToldGone ? "%s: %s has gone away (unplugged or hung up); reconnecting...\n"
+                                         : "%s: %s is back; capturing again\n",
+                             PROGRAM, m_options.strPort.c_str());
             }
-            // Wakes now and then for what cannot wake it: a signal, a device gone.
+            // Wakes now and then for what cannot wake it: a signal, a device gone or back.
             const Clock::time_point until = std::min(deadline, now + std::chrono::milliseconds(200));
             int linesReady = 0;
             bool hasCommand = false;
@@ -348,7 +354,11 @@ private:
         std::string error;
         switch (ParseCaptureCommand(line, msg, error)) {
         case CaptureCommand::SEND:
-            Send(msg);
+            if (!m_link.IsDeviceGone())
+                Send(msg);
+            else if (!m_bToldNotSent)   // once while it is away, not once a command
+                std::fprintf(stderr, "%s: not sent while %s is away\n", PROGRAM, m_options.strPort.c_str());
+            m_bToldNotSent = m_link.IsDeviceGone();
             break;
         case CaptureCommand::HELP:
             std::fputs(CAPTURE_COMMAND_HELP, stderr);
@@ -374,8 +384,8 @@ private:
             std::fprintf(stderr, "%s: %s\n", PROGRAM, PING_FAILED);
         else
             std::fprintf(stderr, "%s: the message was not sent\n", PROGRAM);
-        // Most often the port has gone: the capture thread tells within a moment, and no
-        // more commands are then tried on it.
+        // Most often the port has gone: the capture thread tells within a moment, and the
+        // loop then says so before the next command.
         for (int wait = 0; wait < 20 && !m_link.IsDeviceGone(); ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -419,6 +429,8 @@ private:
     CDongleLink m_link;
     CDataBuffer* m_pDataBuffer = nullptr;
     bool m_bQuit = false;
+    bool m_bToldGone = false;
+    bool m_bToldNotSent = false;
     bool m_bStdoutGone = false;
     bool m_bStdoutWarned = false;
 };

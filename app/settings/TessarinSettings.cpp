@@ -32,6 +32,7 @@ const DwordValue kDwordValues[] = {
 static_assert(sizeof kDwordValues / sizeof kDwordValues[0] == 15, "fifteen 32-bit values");
 
 const char kLogFileName[] = "strLogFile";
+const char kComPortIdsName[] = "strComPortIds";
 
 size_t BoundedLength(const char* text, size_t limit)
 {
@@ -156,4 +157,33 @@ bool CTessarinSettings::SetLogFile(const char* path)
     std::memset(m_szLogFile, 0, sizeof m_szLogFile);
     std::memcpy(m_szLogFile, path, length);
     return true;
+}
+
+std::string LoadComPortIds(RegKey rootKey, const char* keyPath)
+{
+    CRegistryKey key;
+    uint32_t type = 0;
+    uint32_t length = 0;
+    if (key.Open(rootKey, keyPath, TREG_KEY_READ) != TREG_SUCCESS ||
+        RegistryQueryValue(key.Handle(), kComPortIdsName, nullptr, &type, nullptr, &length) != TREG_SUCCESS ||
+        type != TREG_SZ)
+        return std::string();
+    std::string table(length + 1, '\0');
+    if (RegistryQueryValue(key.Handle(), kComPortIdsName, nullptr, &type,
+                           reinterpret_cast<uint8_t*>(&table[0]), &length) != TREG_SUCCESS)
+        return std::string();
+    table.resize(BoundedLength(table.c_str(), length));
+    return table;
+}
+
+bool SaveComPortIds(const std::string& table, RegKey rootKey, const char* keyPath)
+{
+    CRegistryKey key;
+    if (key.Create(rootKey, keyPath, nullptr, TREG_OPTION_NON_VOLATILE, TREG_KEY_WRITE, nullptr) !=
+        TREG_SUCCESS)
+        return false;
+    const RegStatus status = RegistrySetValue(key.Handle(), kComPortIdsName, 0, TREG_SZ,
+                                              reinterpret_cast<const uint8_t*>(table.c_str()),
+                                              static_cast<uint32_t>(table.size() + 1));
+    return status == TREG_SUCCESS && key.Close() == TREG_SUCCESS;
 }

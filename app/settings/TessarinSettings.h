@@ -13,6 +13,14 @@ constexpr const char* TESSARIN_DEFAULT_LOG_FILE = "Tessarin.log";
 // The log file name's field: up to 256 characters and the NUL. Always stored whole.
 constexpr uint32_t TESSARIN_LOG_FILE_FIELD = 257;
 
+// The COM numbers given to devices with a stable identity: one more value of the key,
+// "strComPortIds" (REG_SZ, lines "COM<n>=<id>"), read and written apart from the record,
+// which keeps its sixteen values as before. Loading gives "" when the value is missing.
+std::string LoadComPortIds(RegKey rootKey = TREG_HKEY_CURRENT_USER,
+                           const char* keyPath = TESSARIN_SETTINGS_KEY);
+bool SaveComPortIds(const std::string& table, RegKey rootKey = TREG_HKEY_CURRENT_USER,
+                    const char* keyPath = TESSARIN_SETTINGS_KEY);
+
 class CTessarinSettings {
 public:
     // Names the record's key and resets it to the defaults.

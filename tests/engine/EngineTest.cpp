@@ -17,9 +17,11 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "link/Frame.h"
+#include "platform/ComPortNames.h"
 #include "tests/support/PosixPeers.h"
 
 namespace {
@@ -111,12 +113,17 @@ TEST_F(EngineCapture, NoThreadOrAnUnpluggedDongleLeavesNothingBehind)
         else
             dongle.HangUp();
         close(fd);
-        ASSERT_TRUE(WaitUntil([&] { return link.IsDeviceGone(); }, std::chrono::milliseconds(600)));
-        EXPECT_TRUE(link.IsCapturing() && !Known()) << "nothing may claim the dongle is there";
-        const std::clock_t cpu = std::clock();   // a spin would burn the whole 500 ms
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 20);
-        EXPECT_EQ(Ping(), 0) << "a send to a gone device fails";
+        if (forced) {   // the device is still there: taken up again at once, and pinged
+            EXPECT_EQ(dongle.Receive(5), kPing);
+            EXPECT_TRUE(WaitUntil([&] { return !link.IsDeviceGone(); }));
+        } else {
+            ASSERT_TRUE(WaitUntil([&] { return link.IsDeviceGone(); }, std::chrono::milliseconds(600)));
+            EXPECT_TRUE(link.IsCapturing() && !Known()) << "nothing may claim the dongle is there";
+            const std::clock_t cpu = std::clock();   // a spin would burn the whole 500 ms
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 20);
+            EXPECT_EQ(Ping(), 0) << "a send to a gone device fails";
+        }
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(link.StopCapture() == 1 && !link.IsDeviceGone());
         EXPECT_LT(MsSince(start), 1000);
@@ -126,6 +133,49 @@ TEST_F(EngineCapture, NoThreadOrAnUnpluggedDongleLeavesNothingBehind)
 
     ASSERT_EQ(link.StartCapture("COM21", log.c_str(), 1), 1);   // another dongle
     EXPECT_TRUE(Ping() == 1 && peer.Receive(5) == kPing);
+}
+
+// Unplugged and plugged in again, the dongle is taken up again by itself: each frame sent
+// while it was there is logged once and in order, after the ping of its return. Another
+// device under the number is not taken, and the dongle is found under its own number
+// wherever its node now is.
+TEST_F(EngineCapture, ACaptureGoesOnAfterEachOfAHundredReplugs)
+{
+    auto dongle = std::make_unique<CPtyPeer>("COM22");
+    ASSERT_EQ(link.StartCapture("COM22", log.c_str(), 0), 1);
+    Texts expected;
+    for (int i = 0; i < 100; ++i) {
+        if (i == 0)
+            Ping();
+        ASSERT_EQ(dongle->Receive(5), kPing) << i;
+        // 48 bytes, a whole read: no wait for the line to fall quiet.
+        Bytes data = {0x00, 0x34, 0x12, 0x00, 0x12, 0x00, 36, static_cast<uint8_t>(i)};
+        data.resize(43, 0x5A);
+        dongle->Send(Frame(CMD_DATA_INDICATION, data));
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X ", i);
+        std::string payload = hex;
+        for (int k = 1; k < 36; ++k)
+            payload += "5A ";
+        expected.push_back("|<--| 0x0000 |PING_REQUEST       |");
+        expected.push_back("|-->| 0x1234 |REF_RSP            |" + payload);
+        ASSERT_TRUE(WaitUntil([&] { return ReadLines(log).size() == expected.size(); })) << i;
+        dongle.reset();
+        dongle = std::make_unique<CPtyPeer>("COM22");
+    }
+    EXPECT_EQ(WithoutTimes(ReadLines(log)), expected);
+    link.StopCapture();
+
+    RememberComPortNumbers("COM5=usb-Dongle_A\n");
+    auto a = std::make_unique<CUsbDongle>("usb-Dongle_A", "ttyUSB0");
+    ASSERT_EQ(link.StartCapture("COM5", log.c_str(), 0), 1);
+    a.reset();
+    ASSERT_TRUE(WaitUntil([&] { return link.IsDeviceGone(); }));
+    CUsbDongle b("usb-Dongle_B", "ttyUSB0");
+    EXPECT_TRUE(b.Peer().Receive(1, 500).empty()) << "another dongle's node";
+    a = std::make_unique<CUsbDongle>("usb-Dongle_A", "ttyUSB1");
+    EXPECT_EQ(a->Peer().Receive(5), kPing);
+    RememberComPortNumbers("");
 }
 
 // One capture at a time, and what it receives and answers.

@@ -6,8 +6,12 @@
 #include <wx/choice.h>
 #include <wx/statbox.h>
 
+#include <functional>
 #include <future>
+#include <memory>
 #include <thread>
+
+#include "app/settings/TessarinSettings.h"
 
 namespace {
 
@@ -120,8 +124,9 @@ TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
     CSimProcess sim;
     ASSERT_TRUE(sim.Start({"--com", "21", "--quiet", "--short-addr", "0012", "--ieee", "1"}));
     CPtyPeer other("COM23");
-    Press(ToolBar(*dlg), ID_REFRESH_COM_PORTS);
-    EXPECT_EQ(wxJoin(dlg->GetComPortCombo()->GetStrings(), ','), "COM21,COM23");
+    // Listed without a Refresh.
+    EXPECT_TRUE(
+        PumpUntil([&] { return wxJoin(dlg->GetComPortCombo()->GetStrings(), ',') == "COM21,COM23"; }));
     EXPECT_EQ(Status(0) + "|" + Status(2), "Message count: 0|Dongle: Disconnected");
 
     Press(ToolBar(*dlg), ID_START_CAPTURE);
@@ -129,6 +134,7 @@ TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
     EXPECT_TRUE(PumpUntil([&] {
         return Status(2) == "Dongle: Connected, Short Addr: 0x0012, IEEE Addr: 0x0000000000000001";
     })) << Status(2);
+    EXPECT_EQ(Status(1), "COM21: " + sim.Device());
     // The nodes answer the broadcasts; blind nodes after their collect time.
     Press(Child(*dlg, IDC_XY_RSSI_REQ));
     Press(Child(*dlg, IDC_BLIND_FIND_REQ));
@@ -149,21 +155,70 @@ TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
     Press(ToolBar(*dlg), ID_PING);
     EXPECT_TRUE(PumpUntil([&] { return Status(0) == "Message count: 18"; })) << Status(0);
 
-    // Unplugged: shown at a tick, nothing more comes, and Stop is silent.
+    // Unplugged: told at a tick, and nothing more comes; plugged in again, the capture
+    // goes on by itself with a ping, in the same log.
     sim.Kill();
-    EXPECT_TRUE(PumpUntil([&] { return Status(2) == "Dongle: Disconnected"; }));
+    EXPECT_TRUE(PumpUntil([&] { return Status(2) == "Dongle: Reconnecting..."; })) << Status(2);
     PumpFor(300);
     EXPECT_EQ(dlg->GetMessageLog().GetRowCount(), 18);
     ExpectCapturing(*dlg, true);
+    ASSERT_TRUE(sim.Start({"--com", "21", "--quiet"}));
+    EXPECT_TRUE(PumpUntil([&] { return Status(2).StartsWith("Dongle: Connected"); })) << Status(2);
+    EXPECT_TRUE(PumpUntil([&] { return ReadLines(folder / "session.log").size() == 22; }));
+    EXPECT_EQ(dlg->GetMessageLog().GetRowCount(), 22);
+    // Stopped, the port is free again in the list and its entry stays selected.
     Press(ToolBar(*dlg), ID_STOP_CAPTURE);
     ExpectCapturing(*dlg, false);
+    EXPECT_TRUE(PumpUntil([&] { return dlg->GetComPort() + "|" + Status(1) == "COM21|"; }))
+        << dlg->GetComPort();
     wxTEST_DIALOG(dlg->OnPing(), ExpectMessageBox(title, kPing, dlg.get()));
+}
 
-    // Plugged in again, the same window captures from it.
-    ASSERT_TRUE(sim.Start({"--com", "21", "--quiet"}));
-    Press(ToolBar(*dlg), ID_REFRESH_COM_PORTS);
-    Press(ToolBar(*dlg), ID_START_CAPTURE);
-    EXPECT_TRUE(PumpUntil([&] { return Status(2).StartsWith("Dongle: Connected"); })) << Status(2);
+// Devices that come and go change the list by themselves; the selection stays on its
+// port while it exists, else goes to a USB dongle just plugged in, else to the first
+// entry, as Refresh always does.
+TEST(LivePorts, TheListFollowsTheDevicesAndTheSelectionItsPort)
+{
+    auto dlg = OpenWindow();
+    std::unique_ptr<CPtyPeer> com22;
+    std::unique_ptr<CUsbDongle> usbA, usbB;
+    const struct {
+        const char* story;
+        std::function<void()> change;
+        const char* entries;
+        const char* selected;
+    } steps[] = {
+        {"into an empty list", [&] { com22 = std::make_unique<CPtyPeer>("COM22"); }, "COM22", "COM22"},
+        {"a dongle beside the selection", [&] { usbA = std::make_unique<CUsbDongle>("usb-A", "ttyUSB0"); },
+         "COM5,COM22", "COM22"},
+        {"the selection gone, a dongle new",
+         [&] {
+             com22.reset();
+             usbB = std::make_unique<CUsbDongle>("usb-B", "ttyUSB1");
+         },
+         "COM5,COM6", "COM6"},
+        {"the selection gone, nothing new", [&] { usbB.reset(); }, "COM5", "COM5"},
+        // Plugged in the other way round, each dongle keeps its number.
+        {"replugged",
+         [&] {
+             usbA.reset();
+             usbB = std::make_unique<CUsbDongle>("usb-B", "ttyUSB0");
+             usbA = std::make_unique<CUsbDongle>("usb-A", "ttyUSB1");
+         },
+         "COM5,COM6", "COM5"},
+        {"Refresh", [&] { Press(ToolBar(*dlg), ID_REFRESH_COM_PORTS); }, "COM5,COM6", "COM5"},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        EXPECT_TRUE(PumpUntil([&] {
+            return wxJoin(dlg->GetComPortCombo()->GetStrings(), ',') == step.entries &&
+                   dlg->GetComPort() == step.selected;
+        })) << step.story
+            << ": " << wxJoin(dlg->GetComPortCombo()->GetStrings(), ',') << " " << dlg->GetComPort();
+    }
+    EXPECT_EQ(ComPortDevicePath("COM5"), DeviceFolder() + "/serial/by-id/usb-A");
+    EXPECT_EQ(dlg->ComPortHelpText("Help."), "Help.\r\nCOM5: " + usbA->Peer().SlavePath() + ", usb-A");
+    EXPECT_EQ(LoadComPortIds(), "COM5=usb-A\nCOM6=usb-B\n") << "kept for the next start";
 }
 
 }   // namespace

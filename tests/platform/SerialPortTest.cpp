@@ -118,7 +118,7 @@ TEST(PlatformSerialPort, OpenReadWriteCloseAndTheProbe)
     mkdir((DeviceFolder() + "/ttyUSB2").c_str(), 0755);
     EXPECT_EQ(ProbeComPort("COM7"), PORT_FAILED);
     WriteText(DeviceFolder() + "/ttyACM1", "");   // one the user may not open
-    EXPECT_EQ(AsOrdinaryUser([] { return static_cast<int>(ProbeComPort("COM14")); }), PORT_IN_USE);
+    EXPECT_EQ(AsOrdinaryUser([] { return static_cast<int>(ProbeComPort("COM14")); }), PORT_NO_ACCESS);
 }
 
 TEST(PlatformComNames, ALinkWinsThenTheFixedTable)

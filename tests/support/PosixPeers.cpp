@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <filesystem>
 #include <fcntl.h>
 #include <csignal>
 #include <netinet/in.h>
@@ -28,13 +29,34 @@ CPtyPeer::CPtyPeer(const char* comName) : m_strComName(comName)
     }
     close(slave);   // the device stays while our side is open
     m_strSlave = name;
-    LinkComName(m_strComName, m_strSlave);
+    if (!m_strComName.empty())
+        LinkComName(m_strComName, m_strSlave);
 }
 
 CPtyPeer::~CPtyPeer()
 {
     HangUp();
-    UnlinkComName(m_strComName);
+    if (!m_strComName.empty())
+        UnlinkComName(m_strComName);
+}
+
+CUsbDongle::CUsbDongle(const std::string& id, const std::string& node)
+    : m_strNode(DeviceFolder() + "/" + node), m_strIdLink(DeviceFolder() + "/serial/by-id/" + id)
+{
+    std::error_code error;
+    std::filesystem::create_directories(DeviceFolder() + "/serial/by-id", error);
+    std::filesystem::create_symlink(m_peer.SlavePath(), m_strNode, error);
+    if (!error)
+        std::filesystem::create_symlink("../../" + node, m_strIdLink, error);
+    EXPECT_FALSE(error) << "plug " << id << ": " << error.message();
+}
+
+CUsbDongle::~CUsbDongle()
+{
+    m_peer.HangUp();
+    std::error_code ignored;
+    std::filesystem::remove(m_strIdLink, ignored);
+    std::filesystem::remove(m_strNode, ignored);
 }
 
 bool CPtyPeer::Send(const Bytes& bytes)
@@ -60,6 +82,10 @@ Bytes CPtyPeer::Receive(size_t want, int timeoutMs)
         if (poll(&pfd, 1, static_cast<int>(left)) <= 0)
             continue;
         const ssize_t n = read(m_nMaster, &got[have], want - have);
+        if (n < 0 && errno == EIO) {
+            usleep(2000);   // no opener at the far end yet (a capture that reconnects)
+            continue;
+        }
         if (n <= 0)
             break;
         have += static_cast<size_t>(n);

@@ -10,7 +10,7 @@
 
 #include "tests/support/TestSupport.h"
 
-// The dongle's side of a pseudo-terminal, linked as comName while it lives.
+// The dongle's side of a pseudo-terminal, linked as comName (unless "") while it lives.
 class CPtyPeer {
 public:
     explicit CPtyPeer(const char* comName = "COM21");
@@ -32,6 +32,19 @@ private:
     std::string m_strComName;
     std::string m_strSlave;
     int m_nMaster = -1;
+};
+
+// A USB dongle plugged in: a pseudo-terminal linked as <dev>/<node> and, as udev names
+// it, <dev>/serial/by-id/<id> -> ../../<node>. Destroyed, it is unplugged: both go.
+class CUsbDongle {
+public:
+    CUsbDongle(const std::string& id, const std::string& node);
+    ~CUsbDongle();
+    CPtyPeer& Peer() { return m_peer; }
+
+private:
+    std::string m_strNode, m_strIdLink;
+    CPtyPeer m_peer{""};
 };
 
 // The simulator as a child process, stopped with SIGTERM when destroyed.

@@ -1,0 +1,29 @@
+#pragma once
+// Tells its owner when serial devices may have come, gone or changed their modes: the
+// device folder (TESSARIN_DEVICE_DIR or /dev), its serial/by-id folder and the folder of
+// the user's COM links are watched. It costs nothing while nothing changes: its thread
+// sleeps in the kernel until an event or Stop. Where the OS gives no such events (Windows
+// names its ports itself) Start returns false and nothing is watched.
+
+#include <functional>
+
+class CPortWatcher {
+public:
+    CPortWatcher();
+    // Stops first.
+    ~CPortWatcher();
+    CPortWatcher(const CPortWatcher&) = delete;
+    CPortWatcher& operator=(const CPortWatcher&) = delete;
+
+    // Calls onChange on the watcher's own thread once the events have been quiet for
+    // settleMs (0: at once, for every batch). False, nothing started, when nothing can be
+    // watched or it runs already. Owner's thread.
+    bool Start(std::function<void()> onChange, int settleMs);
+    // Waits for the thread to end; onChange is not called after it returns. Owner's
+    // thread, never from within onChange.
+    void Stop();
+
+private:
+    struct Impl;
+    Impl* m_pImpl;
+};
