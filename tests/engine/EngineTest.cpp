@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -99,6 +101,21 @@ TEST_F(EngineCapture, NoThreadOrAnUnpluggedDongleLeavesNothingBehind)
         return Entries("/proc/self/fd") != fds || link.StopCapture() != 0 ? 12 : 0;
     };
     EXPECT_EQ(AsOrdinaryUser(startWithoutAThread), 0);
+    // A device of a group the user is not in: listed so, and Start names the group.
+    ASSERT_EQ(chown(peer.SlavePath().c_str(), 0, 20) + chmod(peer.SlavePath().c_str(), 0660), 0);
+    const group* dialout = getgrgid(20);
+    const Texts told = {"Not able to Open Com Port: COM21 (no access)\nYou may not use " + peer.SlavePath() +
+                        ": join the group \"" + (dialout ? dialout->gr_name : "20") +
+                        "\" (then log in again)."};
+    EXPECT_EQ(AsOrdinaryUser([&] {
+                  return ProbeComPort("COM21") == PORT_NO_ACCESS &&
+                                 link.StartCapture("COM21 (no access)", "/dev/null", 0) == 0 &&
+                                 sink.Warnings() == told
+                             ? 0
+                             : 1;
+              }),
+              0);
+    chmod(peer.SlavePath().c_str(), 0666);
 
     const long fds = Entries("/proc/self/fd"), threads = Entries("/proc/self/task");
     for (bool forced : {false, true}) {
@@ -320,7 +337,7 @@ TEST(EngineTool, ArgumentsAndASessionWithTheSimulator)
     EXPECT_TRUE(std::is_permutation(printed.begin(), printed.end(), logged.begin(), logged.end())) << r.out;
 
     // It stops after --seconds though its input stays open, on SIGTERM (appending when
-    // asked), on quit, and when the dongle goes away.
+    // asked) and on quit.
     ASSERT_TRUE(sim.Start({"--quiet"}));
     r = RunProgram(CapturePath(), {"COM21", "--log", log, "--seconds", "1"}, dir.Path(), "", true);
     const Texts first = ReadLines(log);
@@ -335,24 +352,31 @@ TEST(EngineTool, ArgumentsAndASessionWithTheSimulator)
     // Commands faster than they can be sent: the input is read only as it is used, the
     // output keeps up with the log (on a machine too busy to run the tool for a moment,
     // some lines may be refused by the full queue, as in the window; never most of them),
-    // and the time limit, then a lost port, end it on time.
+    // and the time limit ends it on time, though the port is lost and found again.
     std::string flood;
     for (int i = 0; i < 1000000; ++i)
         flood += "xy\n";
     const long memoryKb = r.maxRssKb;   // a quiet run's (a sanitizer's shadow included)
     for (bool unplugged : {false, true}) {
+        std::promise<void> ran;
         std::thread unplug([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            unplugged ? sim.Kill() : void();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            if (unplugged) {
+                sim.Kill();
+                EXPECT_TRUE(sim.Start({"--quiet"}));
+                ran.get_future().wait();   // a child dies with the thread that started it
+            }
         });
         const auto start = std::chrono::steady_clock::now();
         r = RunProgram(CapturePath(), {"COM21", "--log", log, "--seconds", "1"}, dir.Path(), flood);
+        ran.set_value();
         unplug.join();
         EXPECT_LT(MsSince(start), 3000) << "within 2 s of the limit";
         EXPECT_TRUE(r.status == 0 && r.maxRssKb < memoryKb + 32768) << r.maxRssKb - memoryKb << " KB more";
         const long printed = std::count(r.out.begin(), r.out.end(), '\n'), logged = ReadLines(log).size();
         EXPECT_TRUE(printed > 100 && printed * 2 >= logged) << printed << " of " << logged;
     }
-    EXPECT_NE(r.err.find("COM21 has gone away"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("COM21 has gone away (unplugged or hung up); reconnecting...\n"), std::string::npos);
+    EXPECT_NE(r.err.find("COM21 is back; capturing again\n"), std::string::npos) << r.err;
     EXPECT_LT(std::count(r.err.begin(), r.err.end(), '\n'), 10) << "seen between two commands";
 }

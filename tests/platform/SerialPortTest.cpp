@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "tests/support/PosixPeers.h"
@@ -144,6 +145,41 @@ TEST(PlatformComNames, ALinkWinsThenTheFixedTable)
     }
     WriteText(PortLinkFolder() + "/COM6", "x");   // a plain file is no link
     EXPECT_EQ(ComPortDevicePath("COM6"), DeviceFolder() + "/ttyUSB1");
+}
+
+// USB dongles by their stable identity: each is given a number once (its node's, unless
+// another dongle has it) and keeps it however it is plugged in again, in this run and,
+// through the remembered table, the next.
+TEST(PlatformComNames, ADongleKeepsItsNumberByItsIdentity)
+{
+    auto a = std::make_unique<CUsbDongle>("usb-A", "ttyUSB0");
+    auto b = std::make_unique<CUsbDongle>("usb-B", "ttyACM0");
+    EXPECT_TRUE(AssignComPortNumbers() && !AssignComPortNumbers());
+    const std::string table = RememberedComPortNumbers() + "COM14=usb-Gone\n";
+    EXPECT_EQ(table, "COM5=usb-A\nCOM13=usb-B\nCOM14=usb-Gone\n");
+    a.reset();
+    b.reset();
+    RememberComPortNumbers("");   // a restart, with lines no table of ours holds
+    RememberComPortNumbers(table + "COM30=usb-X\nCOM6=../x\nCOM7=a/b\nCOM8=\njunk\n");
+    EXPECT_EQ(RememberedComPortNumbers(), table);
+
+    b = std::make_unique<CUsbDongle>("usb-B", "ttyUSB0");   // the other way round
+    a = std::make_unique<CUsbDongle>("usb-A", "ttyACM0");
+    CUsbDongle c("usb-C", "ttyUSB1");   // new, its node's number free
+    CUsbDongle d("usb-D", "ttyACM1");   // new, its node's number another's: the lowest free
+    EXPECT_TRUE(AssignComPortNumbers());
+    const std::string byId = DeviceFolder() + "/serial/by-id/";
+    Texts paths;
+    for (const char* name : {"COM5", "COM6", "COM7", "COM13", "COM14"})
+        paths.push_back(ComPortDevicePath(name));
+    // The node of a dongle known under another number is not shown twice.
+    EXPECT_EQ(paths, (Texts{byId + "usb-A", byId + "usb-C", byId + "usb-D", byId + "usb-B", ""}));
+    CPtyPeer plain("COM22");   // no identity but its name's
+    EXPECT_EQ(std::make_pair(ComPortIdentity("COM5"), ComPortIdentity("COM22")),
+              std::make_pair(std::string("by-id:usb-A"), PortLinkFolder() + "/COM22"));
+    EXPECT_TRUE(IsUsbSerialPort("COM5") && !IsUsbSerialPort("COM22"));
+    EXPECT_EQ(ComPortDescription("COM5 (in use)"), "COM5: " + a->Peer().SlavePath() + ", usb-A");
+    RememberComPortNumbers("");
 }
 
 // Only an absolute XDG_CONFIG_HOME counts; without a usable HOME the user database

@@ -129,4 +129,23 @@ TEST_F(SettingsRecord, LoadsAnyStoredDataSafelyStoresWholeAndCallsItsHooks)
     EXPECT_EQ(0u, loaded.m_nChkParam);
 }
 
+// The COM numbers of USB dongles are one more value beside the record: a store of
+// before gives none, and saving either leaves the other as it was.
+TEST_F(SettingsRecord, ComPortIdsLiveBesideTheRecord)
+{
+    const char* keyPath = m_store.KeyPath();
+    EXPECT_EQ(LoadComPortIds(TREG_HKEY_CURRENT_USER, keyPath), "");
+    CTessarinSettings s = Record();
+    FillSettings(s, "kept.log");
+    ASSERT_TRUE(s.Save());
+    const std::string ids = "COM5=usb-A\nCOM7=usb-" + std::string(300, 'b') + "\n";
+    ASSERT_TRUE(SaveComPortIds(ids, TREG_HKEY_CURRENT_USER, keyPath));
+    CTessarinSettings loaded = Record();
+    ASSERT_TRUE(loaded.Load() && loaded.Save());
+    EXPECT_EQ(SettingsTexts(loaded), SettingsTexts(s));
+    EXPECT_EQ(LoadComPortIds(TREG_HKEY_CURRENT_USER, keyPath), ids);
+    SetRaw("strComPortIds", TREG_DWORD, "\x01\x02\x03\x04");   // not a text: no numbers
+    EXPECT_EQ(LoadComPortIds(TREG_HKEY_CURRENT_USER, keyPath), "");
+}
+
 }   // namespace
