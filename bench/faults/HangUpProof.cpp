@@ -1,9 +1,10 @@
 // The dongle goes away, many times: one engine, captures whose dongle is unplugged (its
 // side closes) or hung up by force, alternately.
 //   tessarin-prove-hangup [--cycles N] [--cpu-ms W]
-// Prints the time to find the device gone, the CPU taken while it is gone, the time to
-// stop, and descriptors and threads left over; exits 1 when a promise did not hold
-// (found within 600 ms, under 1 % of a core, stop works, nothing left behind).
+// Prints the time to find the device gone (or, hung up by force, to take it up again),
+// the CPU taken while it is gone, the time to stop, and descriptors and threads left
+// over; exits 1 when a promise did not hold (found within 600 ms, under 1 % of a core,
+// stop works, nothing left behind).
 
 #include <algorithm>
 #include <cstdio>
@@ -70,7 +71,7 @@ int main(int argc, char** argv)
                     v[v.size() / 2], sum / v.size(), v.back(), unit);
     };
     if (cycles > 0) {
-        figures("found gone after", detect, "ms");
+        figures("found gone (or back)", detect, "ms");
         figures("CPU while gone", cpu, "% of a core");
         figures("StopCapture took", stop, "ms");
     }

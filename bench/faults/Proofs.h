@@ -145,9 +145,10 @@ inline NoiseRun RunNoisyCapture(uint64_t seed, size_t noiseBytes, int goodFrames
 struct HangUpCycle {
     bool bStarted = false;
     bool bKnownBefore = false;      // the dongle identity was known before the hang-up
-    double dDetectMs = -1;          // until the engine saw the device gone and forgot it
-    double dCpuPercent = -1;        // of one core, over a second while gone
-    bool bStillCapturing = false;   // the capture idles until stopped, as the user expects
+    double dDetectMs = -1;          // until the engine saw the device gone and forgot it, or
+                                    // (forced: the device stays) took it up again with a PING
+    double dCpuPercent = -1;        // of one core, over a second while gone (or back)
+    bool bStillCapturing = false;   // the capture goes on until stopped, as the user expects
     int nStopResult = -1;
     double dStopMs = -1;
     bool bKnownAfter = true;
@@ -181,10 +182,22 @@ inline HangUpCycle RunHangUpCycle(CDongleLink& link, bool bForced, const std::st
             dongle.ForceHangUp();
         else
             dongle.HangUp();
-        while ((!link.IsDeviceGone() || link.GetDongleInfo(nullptr, nullptr)) && MsSince(start) < 5000)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        if (link.IsDeviceGone() && !link.GetDongleInfo(nullptr, nullptr))
-            c.dDetectMs = MsSince(start);
+        if (bForced) {
+            // The device stays: the engine takes it up again at once, with a PING.
+            Bytes ping;
+            while (ping.size() < 5 && MsSince(start) < 5000) {
+                const Bytes got = dongle.Receive(10);
+                got.empty() ? std::this_thread::sleep_for(std::chrono::microseconds(200)) : void();
+                ping.insert(ping.end(), got.begin(), got.end());
+            }
+            if (ping.size() >= 5 && !link.IsDeviceGone())
+                c.dDetectMs = MsSince(start);
+        } else {
+            while ((!link.IsDeviceGone() || link.GetDongleInfo(nullptr, nullptr)) && MsSince(start) < 5000)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            if (link.IsDeviceGone() && !link.GetDongleInfo(nullptr, nullptr))
+                c.dDetectMs = MsSince(start);
+        }
 
         const double cpuStart = ProcessCpuMs();
         const Clock::time_point wall = Clock::now();
