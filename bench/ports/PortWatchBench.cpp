@@ -46,8 +46,8 @@ double CpuMs()
 void RunUntil(const std::function<bool()>& done, double seconds, int periodMs)
 {
     wxGUIEventLoop loop;
-    const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                     std::chrono::duration<double>(seconds));
+    const Clock::time_point end =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     wxTimer timer;
     timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
         if (done() || Clock::now() >= end)
@@ -128,7 +128,7 @@ int main(int argc, char** argv)
             std::filesystem::create_symlink(pty, links + "/COM27", ignored);
         else
             std::filesystem::remove(links + "/COM27", ignored);
-        RunUntil([&] { return (dlg->m_pComPortCombo->FindString("COM27") != wxNOT_FOUND) == plug; }, 5, 1);
+        RunUntil([&] { return (dlg->GetComPortCombo()->FindString("COM27") != wxNOT_FOUND) == plug; }, 5, 1);
         shown.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
     std::sort(shown.begin(), shown.end());
