@@ -360,6 +360,7 @@ void CDongleLink::AwaitDeviceBack()
     if (m_bRunning.load() == 0)
         return;   // stopped while away: StopCapture closes what is left
     m_bDeviceGone = false;
+    ++m_nDeviceReturns;
     // As at a start: the answer makes the dongle known again.
     SendDongleMessage(DongleMessage());
 }

@@ -63,6 +63,9 @@ public:
     // its identity, see ComPortIdentity) is back, when it is reopened and pinged and the
     // capture goes on with the same log file and Data Buffer; or until stopped.
     bool IsDeviceGone() const { return m_bDeviceGone.load(); }
+    // How often the device came back so; raised after IsDeviceGone turned false, so a
+    // caller that reads this first and then IsDeviceGone never sees a return still gone.
+    int GetDeviceReturns() const { return m_nDeviceReturns.load(); }
 
     // The capture thread's body; returns 0.
     static unsigned CaptureThread(CDongleLink* pLink);
@@ -92,6 +95,7 @@ private:
     std::atomic<IWarningSink*> m_pWarningSink;
     std::atomic<ILineTap*> m_pLineTap{nullptr};
     std::atomic<bool> m_bDeviceGone;
+    std::atomic<int> m_nDeviceReturns{0};
     std::mutex m_stopLock;   // with m_stopWake: a stop or a device event wakes a capture that idles
     std::condition_variable m_stopWake;
     bool m_bDeviceEvent = false;   // under m_stopLock

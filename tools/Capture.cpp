@@ -320,13 +320,7 @@ private:
             const Clock::time_point now = Clock::now();
             if (now >= deadline)
                 break;
-            if (m_link.IsDeviceGone() != m_bToldGone) {
-                m_bToldGone = !m_bToldGone;
-                std::fprintf(stderr,
-                             m_bToldGone ? "%s: %s has gone away (unplugged or hung up); reconnecting...\n"
-                                         : "%s: %s is back; capturing again\n",
-                             PROGRAM, m_options.strPort.c_str());
-            }
+            TellDeviceState();
             // Wakes now and then for what cannot wake it: a signal, a device gone or back.
             const Clock::time_point until = std::min(deadline, now + std::chrono::milliseconds(200));
             int linesReady = 0;
@@ -344,6 +338,27 @@ private:
                 // A moment for the answers to the last commands.
                 deadline = std::min(deadline, Clock::now() + std::chrono::seconds(1));
             }
+        }
+    }
+
+    // Says when the port went away and when it came back, also when both happened
+    // between two looks.
+    void TellDeviceState()
+    {
+        const char* port = m_options.strPort.c_str();
+        const int returns = m_link.GetDeviceReturns();   // before the state: see the engine
+        if (returns != m_nReturnsTold) {
+            if (!m_bToldGone)
+                std::fprintf(stderr, "%s: %s has gone away (unplugged or hung up); reconnecting...\n",
+                             PROGRAM, port);
+            std::fprintf(stderr, "%s: %s is back; capturing again\n", PROGRAM, port);
+            m_nReturnsTold = returns;
+            m_bToldGone = false;
+        }
+        if (m_link.IsDeviceGone() && !m_bToldGone) {
+            std::fprintf(stderr, "%s: %s has gone away (unplugged or hung up); reconnecting...\n", PROGRAM,
+                         port);
+            m_bToldGone = true;
         }
     }
 
@@ -430,6 +445,7 @@ private:
     CDataBuffer* m_pDataBuffer = nullptr;
     bool m_bQuit = false;
     bool m_bToldGone = false;
+    int m_nReturnsTold = 0;
     bool m_bToldNotSent = false;
     bool m_bStdoutGone = false;
     bool m_bStdoutWarned = false;
