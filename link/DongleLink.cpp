@@ -315,15 +315,11 @@ unsigned CDongleLink::CaptureThread(CDongleLink* pLink)
                 break;
             }
         } else if (pLink->m_port.IsGone()) {
-            if (framesSinceOpen) {
+            if (framesSinceOpen)
                 reopenWait = FIRST_REOPEN_WAIT;
-            } else {
-                std::unique_lock<std::mutex> guard(pLink->m_stopLock);
-                pLink->m_stopWake.wait_for(guard, reopenWait,
-                                           [pLink] { return pLink->m_bRunning.load() == 0; });
+            pLink->AwaitDeviceBack(framesSinceOpen ? std::chrono::milliseconds(0) : reopenWait);
+            if (!framesSinceOpen)
                 reopenWait = std::min(reopenWait * 2, LAST_REOPEN_WAIT);
-            }
-            pLink->AwaitDeviceBack();
             framesSinceOpen = false;
         }
     }
@@ -331,7 +327,7 @@ unsigned CDongleLink::CaptureThread(CDongleLink* pLink)
     return 0;
 }
 
-void CDongleLink::AwaitDeviceBack()
+void CDongleLink::AwaitDeviceBack(std::chrono::milliseconds firstWait)
 {
     // Every read now fails at once: looping on would spin. The frames already read were
     // delivered before the reader ran dry; the dongle is no longer known to be there.
@@ -339,6 +335,10 @@ void CDongleLink::AwaitDeviceBack()
     SetDongleUnknown();
     // The descriptor of a gone device serves nothing, and its lock file must go now.
     m_port.Close();
+    {
+        std::unique_lock<std::mutex> guard(m_stopLock);
+        m_stopWake.wait_for(guard, firstWait, [this] { return m_bRunning.load() == 0; });
+    }
     const bool watching = m_deviceWatcher.Start(
         [this] {
             {

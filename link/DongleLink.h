@@ -9,6 +9,7 @@
 // from any thread.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -78,7 +79,9 @@ public:
 private:
     void Warn(const char* text);
     void SetDongleUnknown();
-    void AwaitDeviceBack();
+    // Waits firstWait (a device that keeps hanging up), then until the device is back
+    // and reopened or the capture is stopped.
+    void AwaitDeviceBack(std::chrono::milliseconds firstWait);
     bool ReopenPort();
 
     std::atomic<ILineReadyNotify*> m_pNotifyWindow;
