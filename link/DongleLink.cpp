@@ -181,6 +181,7 @@ int CDongleLink::StopCapture()
         m_bRunning = 0;
     }
     m_stopWake.notify_all();
+    m_deviceWatcher.Wake();   // a capture waiting for its device
     if (!m_pCaptureThread)
         return 0;
 
@@ -339,22 +340,17 @@ void CDongleLink::AwaitDeviceBack(std::chrono::milliseconds firstWait)
         std::unique_lock<std::mutex> guard(m_stopLock);
         m_stopWake.wait_for(guard, firstWait, [this] { return m_bRunning.load() == 0; });
     }
-    const bool watching = m_deviceWatcher.Start(
-        [this] {
-            {
-                std::lock_guard<std::mutex> guard(m_stopLock);
-                m_bDeviceEvent = true;
-            }
-            m_stopWake.notify_all();
-        },
-        0);
     // Events are only hints: a device back before the watch began is found by the first
-    // try, and the timed tries cover a watch that could not be set.
+    // try, and the timed tries cover a watch that could not be set. The capture thread
+    // has nothing else to do, so it waits in the watch itself: no thread is made.
+    const bool watching = m_deviceWatcher.Watch();
     while (m_bRunning.load() != 0 && !ReopenPort()) {
+        if (watching) {
+            m_deviceWatcher.WaitForChange(static_cast<int>(4 * DEVICE_RETRY.count()));
+            continue;
+        }
         std::unique_lock<std::mutex> guard(m_stopLock);
-        m_stopWake.wait_for(guard, watching ? 4 * DEVICE_RETRY : DEVICE_RETRY,
-                            [this] { return m_bRunning.load() == 0 || m_bDeviceEvent; });
-        m_bDeviceEvent = false;
+        m_stopWake.wait_for(guard, DEVICE_RETRY, [this] { return m_bRunning.load() == 0; });
     }
     m_deviceWatcher.Stop();
     if (m_bRunning.load() == 0)

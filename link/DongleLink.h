@@ -99,9 +99,8 @@ private:
     std::atomic<ILineTap*> m_pLineTap{nullptr};
     std::atomic<bool> m_bDeviceGone;
     std::atomic<int> m_nDeviceReturns{0};
-    std::mutex m_stopLock;   // with m_stopWake: a stop or a device event wakes a capture that idles
+    std::mutex m_stopLock;   // with m_stopWake: a stop wakes a capture that idles
     std::condition_variable m_stopWake;
-    bool m_bDeviceEvent = false;   // under m_stopLock
     // The port's name and its device's identity, kept from the start for reopening;
     // capture thread while it runs.
     std::string m_strPortName;

@@ -102,28 +102,60 @@ struct CPortWatcher::Impl {
     }
 };
 
-CPortWatcher::CPortWatcher() : m_pImpl(new Impl) {}
+CPortWatcher::CPortWatcher() : m_pImpl(new Impl)
+{
+    // Made once for the object's life, so that Wake is safe at any time; without it
+    // nothing is watched.
+    m_pImpl->stopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
 
 CPortWatcher::~CPortWatcher()
 {
     Stop();
+    if (m_pImpl->stopFd >= 0)
+        (void)close(m_pImpl->stopFd);   // nothing waits on it any more
     delete m_pImpl;
+}
+
+bool CPortWatcher::Watch()
+{
+    Impl& d = *m_pImpl;
+    if (d.thread.joinable() || d.inotifyFd >= 0 || d.stopFd < 0)
+        return false;
+    uint64_t count = 0;
+    // Wakes given before this one are old news; EAGAIN says there were none.
+    (void)read(d.stopFd, &count, sizeof count);
+    d.inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (d.inotifyFd < 0)
+        return false;
+    d.AddWatches();
+    return true;
+}
+
+bool CPortWatcher::WaitForChange(int timeoutMs)
+{
+    Impl& d = *m_pImpl;
+    bool ready = false;
+    if (d.inotifyFd < 0 || !d.Wait(timeoutMs, ready) || !ready || !d.Drain())
+        return false;
+    d.AddWatches();
+    return true;
+}
+
+void CPortWatcher::Wake()
+{
+    const uint64_t one = 1;
+    // Fails only when the counter is full, which wakes the waiter all the same.
+    (void)write(m_pImpl->stopFd, &one, sizeof one);
 }
 
 bool CPortWatcher::Start(std::function<void()> onChange, int settleMs)
 {
     Impl& d = *m_pImpl;
-    if (d.thread.joinable())
+    if (!Watch())
         return false;
-    d.inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    d.stopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (d.inotifyFd < 0 || d.stopFd < 0) {
-        Stop();
-        return false;
-    }
     d.onChange = std::move(onChange);
     d.settleMs = settleMs;
-    d.AddWatches();
     try {
         d.thread = std::thread([&d] { d.Run(); });
     } catch (const std::exception&) {
@@ -137,16 +169,12 @@ void CPortWatcher::Stop()
 {
     Impl& d = *m_pImpl;
     if (d.thread.joinable()) {
-        const uint64_t one = 1;
-        // An eventfd write fails only when its counter is full, which also wakes the thread.
-        (void)write(d.stopFd, &one, sizeof one);
+        Wake();
         d.thread.join();
     }
-    // Closing the descriptors releases the watches with them.
-    for (int* fd : {&d.inotifyFd, &d.stopFd}) {
-        if (*fd >= 0)
-            (void)close(*fd);
-        *fd = -1;
-    }
+    // Closing the descriptor releases the watches with it.
+    if (d.inotifyFd >= 0)
+        (void)close(d.inotifyFd);
+    d.inotifyFd = -1;
     d.deviceWatch = -1;
 }

@@ -13,3 +13,15 @@ bool CPortWatcher::Start(std::function<void()>, int)
 }
 
 void CPortWatcher::Stop() {}
+
+bool CPortWatcher::Watch()
+{
+    return false;
+}
+
+bool CPortWatcher::WaitForChange(int)
+{
+    return false;
+}
+
+void CPortWatcher::Wake() {}
