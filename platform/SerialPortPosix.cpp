@@ -122,7 +122,9 @@ bool CSerialPort::Open(const char* comName, int baudRate)
     if (!SpeedFor(baudRate, speed))
         return false;
     const std::string path = ComPortDevicePath(comName);
-    if (path.empty() || IsSerialDeviceHeld(path))
+    // A missing device is told at once, without a look through every process for it
+    // (a capture waiting for its dongle asks at every device event).
+    if (path.empty() || access(path.c_str(), F_OK) != 0 || IsSerialDeviceHeld(path))
         return false;
 
     // O_NONBLOCK: the open must not wait for a modem line, and reads and writes wait in

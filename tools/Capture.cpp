@@ -101,19 +101,19 @@ public:
     }
 
     // Waits until something has come or the time is up; hands over the lines announced,
-    // the command waiting (if any) and whether the input has ended.
+    // the command waiting (if any, and if takeCommand) and whether the input has ended.
     void Wait(Clock::time_point until, int& linesReady, std::string& command, bool& hasCommand,
-              bool& endOfInput)
+              bool& endOfInput, bool takeCommand = true)
     {
         std::unique_lock<std::mutex> guard(m_lock);
-        m_wake.wait_until(guard, until, [this] {
-            return m_nLinesReady > 0 || m_bCommand || m_bEndOfInput || m_bBrokerCommand;
+        m_wake.wait_until(guard, until, [&] {
+            return m_nLinesReady > 0 || (takeCommand && m_bCommand) || m_bEndOfInput || m_bBrokerCommand;
         });
         m_bBrokerCommand = false;
         linesReady = m_nLinesReady;
         m_nLinesReady = 0;
-        hasCommand = m_bCommand;
-        if (m_bCommand) {
+        hasCommand = takeCommand && m_bCommand;
+        if (hasCommand) {
             command.swap(m_command);
             m_bCommand = false;
             m_taken.notify_one();
@@ -201,7 +201,8 @@ void PrintUsage(FILE* out)
                  "file (default \"Tessarin.log\"; emptied first unless --append).\n"
                  "Stops at the end of standard input plus one second, on SIGINT or SIGTERM\n"
                  "(or SIGHUP), or after S seconds. When the port goes away (a dongle\n"
-                 "unplugged), it waits for the same device to come back and goes on.\n"
+                 "unplugged), it waits for the same device to come back and goes on;\n"
+                 "a command given meanwhile is sent then.\n"
                  "To capture with no commands to give, keep standard input open or give\n"
                  "--seconds.\n"
                  "Exit status: 0 when a capture ran, 1 when it could not start.\n"
@@ -326,13 +327,18 @@ private:
             int linesReady = 0;
             bool hasCommand = false;
             bool endOfInput = false;
-            m_pEvents->Wait(until, linesReady, command, hasCommand, endOfInput);
+            // A message held while the port is away stops the input until it is sent.
+            m_pEvents->Wait(until, linesReady, command, hasCommand, endOfInput, !m_bHolding);
             // The lines first, so that standard output keeps up with the log file.
             TakeLines(linesReady);
+            if (m_bHolding && !m_link.IsDeviceGone()) {
+                m_bHolding = false;
+                Send(m_held);
+            }
             if (hasCommand)
                 Command(command, false);
             std::string brokerCommand;
-            while (!m_bQuit && m_mqtt.TakeCommand(brokerCommand))
+            while (!m_bQuit && !m_bHolding && m_mqtt.TakeCommand(brokerCommand))
                 Command(brokerCommand, true);
             if (endOfInput) {
                 // A moment for the answers to the last commands.
@@ -369,11 +375,13 @@ private:
         std::string error;
         switch (ParseCaptureCommand(line, msg, error)) {
         case CaptureCommand::SEND:
-            if (!m_link.IsDeviceGone())
+            if (m_link.IsDeviceGone()) {
+                // Sent when the port is back: the commands after it wait, as for any send.
+                m_held = msg;
+                m_bHolding = true;
+            } else {
                 Send(msg);
-            else if (!m_bToldNotSent)   // once while it is away, not once a command
-                std::fprintf(stderr, "%s: not sent while %s is away\n", PROGRAM, m_options.strPort.c_str());
-            m_bToldNotSent = m_link.IsDeviceGone();
+            }
             break;
         case CaptureCommand::HELP:
             std::fputs(CAPTURE_COMMAND_HELP, stderr);
@@ -446,7 +454,8 @@ private:
     bool m_bQuit = false;
     bool m_bToldGone = false;
     int m_nReturnsTold = 0;
-    bool m_bToldNotSent = false;
+    DongleMessage m_held;
+    bool m_bHolding = false;
     bool m_bStdoutGone = false;
     bool m_bStdoutWarned = false;
 };

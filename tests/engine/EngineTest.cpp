@@ -44,8 +44,6 @@ protected:
         link.SetNotifyWindow(this);
         link.GetDataBuffer(&buffer);
     }
-    // The capture thread announces lines to this fixture: it must end first.
-    ~EngineCapture() override { link.StopCapture(); }
     void PostLineReady() override { ++posts; }
     int Ping() { return link.SendDongleMessage(DongleMessage()); }
     bool Known() { return link.GetDongleInfo(nullptr, nullptr); }
@@ -193,6 +191,7 @@ TEST_F(EngineCapture, ACaptureGoesOnAfterEachOfAHundredReplugs)
     EXPECT_TRUE(b.Peer().Receive(1, 500).empty()) << "another dongle's node";
     a = std::make_unique<CUsbDongle>("usb-Dongle_A", "ttyUSB1");
     EXPECT_EQ(a->Peer().Receive(5), kPing);
+    link.StopCapture();   // before the fixture, which its lines are announced to, goes
     RememberComPortNumbers("");
 }
 
