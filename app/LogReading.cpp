@@ -240,16 +240,14 @@ void CTessarinDlg::UpdateReadingPane()
 {
     if (!m_statusBar.GetHandle())
         return;
-    // The capture's device first, while there is one.
-    wxString text = wxString::FromUTF8(m_strCaptureDevice);
+    wxString text;
     if (m_messageLog.IsFilterActive()) {
-        text += text.empty() ? "" : "; ";
         if (!m_messageLog.IsFilterValid())
-            text += "Filter not understood";
+            text = "Filter not understood";
         else
-            text += wxString::Format("%s of %s rows match%s", Grouped(m_messageLog.GetRowCount()),
-                                     Grouped(m_messageLog.GetStoredRowCount()),
-                                     m_messageLog.IsFiltering() ? " so far" : "");
+            text = wxString::Format("%s of %s rows match%s", Grouped(m_messageLog.GetRowCount()),
+                                    Grouped(m_messageLog.GetStoredRowCount()),
+                                    m_messageLog.IsFiltering() ? " so far" : "");
     }
     if (!m_strFindNote.empty())
         text += (text.empty() ? "" : "; ") + m_strFindNote;

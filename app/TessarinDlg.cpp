@@ -669,6 +669,8 @@ void CTessarinDlg::ShowHoverHelp(wxWindow* window)
                 {m_messageLogGroup, kMessageLogHelp},
                 {m_nodeListGroup, kNodeListHelp},
                 {m_pComPortCombo, comPortHelp.c_str()},
+                // The capture's device: the bar's panes are spoken for.
+                {m_strCaptureDevice.empty() ? nullptr : &m_statusBar, m_strCaptureDevice.c_str()},
             };
             // The window under the pointer is asked first: the combo box lies inside the
             // toolbar, which is the client panel's child there.

@@ -146,6 +146,8 @@ public:
     const CToolTipCtrlEx& GetToolTip() const { return m_toolTip; }
     wxChoice* GetComPortCombo() const { return m_pComPortCombo; }
     const std::string& GetComPort() const { return m_strComPort; }
+    // The status bar's hover help while capturing: the capture's device, else "".
+    const std::string& GetCaptureDevice() const { return m_strCaptureDevice; }
     const std::string& GetLogFile() const { return m_strLogFile; }
     int32_t GetSelectedNode() const { return m_nSelectedNode; }
 
@@ -175,7 +177,7 @@ private:
     wxChoice* m_pComPortCombo = nullptr;   // on the toolbar
     std::string m_strComPort;              // text of the selected entry
     std::string m_strComPortDescription;   // its device ("COM5: /dev/ttyUSB0, ..."), or ""
-    std::string m_strCaptureDevice;        // the capture's device, shown while capturing
+    std::string m_strCaptureDevice;        // the capture's device, while capturing
     std::string m_strLogFile;              // UTF-8 path handed to the engine
     int32_t m_bAppendToLogFile = 0;        // its menu item: MenuItemId(ID_APPEND_TO_LOG_FILE)
     // Node List entries carry their node address as client data: (void*)(wxUIntPtr)addr.

@@ -134,7 +134,7 @@ TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
     EXPECT_TRUE(PumpUntil([&] {
         return Status(2) == "Dongle: Connected, Short Addr: 0x0012, IEEE Addr: 0x0000000000000001";
     })) << Status(2);
-    EXPECT_EQ(Status(1), "COM21: " + sim.Device());
+    EXPECT_EQ(dlg->GetCaptureDevice(), "COM21: " + sim.Device());
     // The nodes answer the broadcasts; blind nodes after their collect time.
     Press(Child(*dlg, IDC_XY_RSSI_REQ));
     Press(Child(*dlg, IDC_BLIND_FIND_REQ));
@@ -168,7 +168,7 @@ TEST(LiveSession, PortsCaptureStatusAndADongleThatGoesAndComesBack)
     // Stopped, the port is free again in the list and its entry stays selected.
     Press(ToolBar(*dlg), ID_STOP_CAPTURE);
     ExpectCapturing(*dlg, false);
-    EXPECT_TRUE(PumpUntil([&] { return dlg->GetComPort() + "|" + Status(1) == "COM21|"; }))
+    EXPECT_TRUE(PumpUntil([&] { return dlg->GetComPort() + "|" + dlg->GetCaptureDevice() == "COM21|"; }))
         << dlg->GetComPort();
     wxTEST_DIALOG(dlg->OnPing(), ExpectMessageBox(title, kPing, dlg.get()));
 }
