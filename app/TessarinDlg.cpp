@@ -156,6 +156,11 @@ CTessarinDlg::~CTessarinDlg()
 
 bool CTessarinDlg::Create(wxWindow* parent)
 {
+    // After every event the toolkit offers idle time and interface updates to every
+    // window; at one event per received line that walk costs more than the line. Only
+    // the windows that ask for them get them (the Message Log's filter runs on idle).
+    wxIdleEvent::SetMode(wxIDLE_PROCESS_SPECIFIED);
+    wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
     if (!wxFrame::Create(parent, wxID_ANY, "Tessarin", wxDefaultPosition, wxDefaultSize,
                          wxDEFAULT_FRAME_STYLE, "Tessarin"))
         return false;

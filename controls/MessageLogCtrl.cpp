@@ -117,6 +117,8 @@ bool CMessageLogCtrl::Create(wxWindow* parent, wxWindowID id, const wxPoint& pos
     style |= wxVSCROLL | wxHSCROLL | wxWANTS_CHARS | wxFULL_REPAINT_ON_RESIZE;
     if (!wxWindow::Create(parent, id, pos, size, style))
         return false;
+    // The filter works through idle time, which goes only to windows that ask for it.
+    SetExtraStyle(GetExtraStyle() | wxWS_EX_PROCESS_IDLE);
 
     // The platform's GUI face at 8 points: the row and header geometry assume a text
     // height near 13 pixels.

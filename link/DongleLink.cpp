@@ -339,6 +339,10 @@ void CDongleLink::AwaitDeviceBack(std::chrono::milliseconds firstWait)
     {
         std::unique_lock<std::mutex> guard(m_stopLock);
         m_stopWake.wait_for(guard, firstWait, [this] { return m_bRunning.load() == 0; });
+        if (!CPortWatcher::FollowsDevices()) {
+            m_stopWake.wait(guard, [this] { return m_bRunning.load() == 0; });
+            return;
+        }
     }
     // Events are only hints: a device back before the watch began is found by the first
     // try, and the timed tries cover a watch that could not be set. The capture thread

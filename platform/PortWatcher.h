@@ -15,6 +15,11 @@ public:
     CPortWatcher(const CPortWatcher&) = delete;
     CPortWatcher& operator=(const CPortWatcher&) = delete;
 
+    // True where devices come and go under names this program chooses, so that a port
+    // that went away can be found again; false on Windows, where a capture whose port
+    // went away idles until it is stopped.
+    static bool FollowsDevices();
+
     // Calls onChange on the watcher's own thread once the events have been quiet for
     // settleMs (0: at once, for every batch). False, nothing started, when nothing can be
     // watched or it runs already. Owner's thread.

@@ -117,6 +117,11 @@ CPortWatcher::~CPortWatcher()
     delete m_pImpl;
 }
 
+bool CPortWatcher::FollowsDevices()
+{
+    return true;
+}
+
 bool CPortWatcher::Watch()
 {
     Impl& d = *m_pImpl;

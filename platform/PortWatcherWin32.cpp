@@ -14,6 +14,11 @@ bool CPortWatcher::Start(std::function<void()>, int)
 
 void CPortWatcher::Stop() {}
 
+bool CPortWatcher::FollowsDevices()
+{
+    return false;
+}
+
 bool CPortWatcher::Watch()
 {
     return false;
