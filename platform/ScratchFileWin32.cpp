@@ -11,6 +11,25 @@ HANDLE AsHandle(intptr_t file)
     return reinterpret_cast<HANDLE>(file);
 }
 
+// Reads or writes all of size bytes at offset, a gigabyte at most per call.
+template <class Bytes, class Transfer>
+bool TransferAt(HANDLE h, uint64_t offset, Bytes* p, size_t size, Transfer transfer)
+{
+    while (size > 0) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD done = 0;
+        if (!transfer(h, p, chunk, &done, &at) || done == 0)
+            return false;
+        p += done;
+        offset += done;
+        size -= done;
+    }
+    return true;
+}
+
 }   // namespace
 
 bool CScratchFile::Open()
@@ -41,38 +60,12 @@ bool CScratchFile::IsOpen() const
 
 bool CScratchFile::Write(uint64_t offset, const void* data, size_t size)
 {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        OVERLAPPED at = {};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-        DWORD done = 0;
-        if (!WriteFile(AsHandle(m_file), p, chunk, &done, &at) || done == 0)
-            return false;
-        p += done;
-        offset += done;
-        size -= done;
-    }
-    return true;
+    return TransferAt(AsHandle(m_file), offset, static_cast<const char*>(data), size, WriteFile);
 }
 
 bool CScratchFile::Read(uint64_t offset, void* data, size_t size)
 {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-        OVERLAPPED at = {};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-        DWORD done = 0;
-        if (!ReadFile(AsHandle(m_file), p, chunk, &done, &at) || done == 0)
-            return false;
-        p += done;
-        offset += done;
-        size -= done;
-    }
-    return true;
+    return TransferAt(AsHandle(m_file), offset, static_cast<char*>(data), size, ReadFile);
 }
 
 void CScratchFile::Close()
