@@ -164,9 +164,8 @@ bool CSimProcess::Start(const std::vector<std::string>& options)
 {
     // Ready once its first line ("<device> COM<n>") is out.
     const std::string out = m_folder / "out";
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    m_pid = Spawn(SimPath(), options, "", {-1, fd});
-    close(fd);
+    unlink(out.c_str());   // a run before this one's line must not count
+    m_child.Start(SimPath(), options, out, false);
     std::string first;
     const bool ready = WaitUntil([&] {
         first = ReadFile(out);
@@ -174,25 +173,6 @@ bool CSimProcess::Start(const std::vector<std::string>& options)
     });
     m_strDevice = first.substr(0, first.find(' '));
     return ready;
-}
-
-int CSimProcess::Stop()
-{
-    if (m_pid <= 0)
-        return -1;
-    kill(m_pid, SIGTERM);
-    const pid_t pid = m_pid;
-    m_pid = -1;
-    return Wait(pid);
-}
-
-void CSimProcess::Kill()
-{
-    if (m_pid > 0) {
-        kill(m_pid, SIGKILL);
-        Wait(m_pid);
-    }
-    m_pid = -1;
 }
 
 int FreeLoopbackPort()
@@ -208,11 +188,12 @@ int FreeLoopbackPort()
     return bound ? ntohs(addr.sin_port) : 0;
 }
 
-void CChildProcess::Start(const std::string& program, const Texts& args, const std::string& outFile)
+void CChildProcess::Start(const std::string& program, const Texts& args, const std::string& outFile,
+                          bool errorsToo)
 {
     Stop();
     const int fd = open(outFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    m_pid = Spawn(program, args, "", {-1, fd, fd});
+    m_pid = errorsToo ? Spawn(program, args, "", {-1, fd, fd}) : Spawn(program, args, "", {-1, fd});
     close(fd);
 }
 
@@ -224,6 +205,15 @@ int CChildProcess::Stop()
     const pid_t pid = m_pid;
     m_pid = -1;
     return Wait(pid);
+}
+
+void CChildProcess::Kill()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        Wait(m_pid);
+    }
+    m_pid = -1;
 }
 
 ToolResult RunProgram(const std::string& program, const Texts& args, const std::string& cwd,

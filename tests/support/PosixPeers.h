@@ -47,6 +47,22 @@ private:
     CPtyPeer m_peer{""};
 };
 
+// Any program as a child process (a broker, the simulator), its output (and its errors,
+// unless told otherwise) appended to a file, stopped with SIGTERM when destroyed.
+class CChildProcess {
+public:
+    ~CChildProcess() { Stop(); }
+    void Start(const std::string& program, const Texts& args, const std::string& outFile,
+               bool errorsToo = true);
+    // SIGTERM and wait; the exit status, or -1 when it was not running.
+    int Stop();
+    // SIGKILL and wait.
+    void Kill();
+
+private:
+    pid_t m_pid = -1;
+};
+
 // The simulator as a child process, stopped with SIGTERM when destroyed.
 class CSimProcess {
 public:
@@ -56,27 +72,14 @@ public:
     bool Start(const std::vector<std::string>& options);
     const std::string& Device() const { return m_strDevice; }
     // SIGTERM and wait; the exit status, or -1 when it was not running.
-    int Stop();
+    int Stop() { return m_child.Stop(); }
     // SIGKILL: the dongle unplugged.
-    void Kill();
+    void Kill() { m_child.Kill(); }
 
 private:
     CScratchFolder m_folder{"sim"};
-    pid_t m_pid = -1;
+    CChildProcess m_child;
     std::string m_strDevice;
-};
-
-// Any program as a child process (a broker), its output and errors to a file, stopped
-// with SIGTERM when destroyed.
-class CChildProcess {
-public:
-    ~CChildProcess() { Stop(); }
-    void Start(const std::string& program, const Texts& args, const std::string& outFile);
-    // SIGTERM and wait; the exit status, or -1 when it was not running.
-    int Stop();
-
-private:
-    pid_t m_pid = -1;
 };
 
 // A loopback TCP port free at the moment of asking (for a broker of the test's own).
