@@ -66,7 +66,7 @@ void CTessarinDlg::OnClearLog()
     m_nRefusedRows = 0;
     if (m_nodeList)
         m_nodeList->Clear();
-    m_nodeKeys.clear();
+    ForgetNodeKeys();
     m_pendingNodes.clear();
     // Lines queued but not yet taken go too; their announcements will find nothing.
     if (m_pDataBuffer)
@@ -130,6 +130,6 @@ void CTessarinDlg::OnTimer(int nIDEvent)
         // nodes out (UpdateNodeList compares sizes only on a miss); emptied, it is made
         // again at the next received line.
         if (m_nodeList && m_nodeKeys.size() != m_nodeList->GetCount() + m_pendingNodes.size())
-            m_nodeKeys.clear();
+            ForgetNodeKeys();
     }
 }

@@ -14,11 +14,6 @@ namespace {
 
 const char kNotAbleToRead[] = "Not able to read Data Buffer!";
 
-bool IsTabOrSpace(char c)
-{
-    return c == '\t' || c == ' ';
-}
-
 // ASCII only: addresses and kind tags are ASCII, and no locale may change the order.
 std::string Lowered(std::string_view text)
 {
@@ -44,9 +39,21 @@ void CTessarinDlg::OnLineReady()
         *p = '\t';
     if (m_messageLog.InsertRow(szLine, -1) < 0)
         ++m_nRefusedRows;   // still in the log file; the status bar tells
-    NoteNodeHeard(szLine);
-    if (bNamesNode)
-        UpdateNodeList(szLine);
+    NodeHeard* heard = NoteNodeHeard(szLine);
+    if (!bNamesNode)
+        return;
+    // A node of the network is heard many times a second and listed at its first line.
+    if (heard && heard->nListedIn == m_nNodeKeysGeneration)
+        return;
+    UpdateNodeList(szLine);
+    if (heard && m_nodeList)
+        heard->nListedIn = m_nNodeKeysGeneration;
+}
+
+void CTessarinDlg::ForgetNodeKeys()
+{
+    m_nodeKeys.clear();
+    ++m_nNodeKeysGeneration;
 }
 
 void CTessarinDlg::UpdateNodeList(const char* szLine)
@@ -86,7 +93,7 @@ void CTessarinDlg::UpdateNodeList(const char* szLine)
     if (listed())
         return;   // the first kind seen for an address stays
     if (m_nodeKeys.size() != m_nodeList->GetCount() + m_pendingNodes.size()) {
-        m_nodeKeys.clear();
+        ForgetNodeKeys();
         for (unsigned i = 0; i < m_nodeList->GetCount(); ++i)
             m_nodeKeys.insert(Lowered(m_nodeList->GetString(i).utf8_string()));
         for (const std::string& pending : m_pendingNodes)

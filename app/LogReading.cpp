@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "controls/Accessible.h"
+#include "platform/Text.h"
 #include "res/Resources.h"
 
 namespace {
@@ -275,22 +276,35 @@ void CTessarinDlg::UpdateReadingPane()
     m_statusBar.SetStatusText(text, 1);
 }
 
-void CTessarinDlg::NoteNodeHeard(const char* szLine)
+CTessarinDlg::NodeHeard* CTessarinDlg::NoteNodeHeard(const char* szLine)
 {
     // Received lines only: "time |-->| 0xADDR |NAME|...", the bars already tabs.
     const char* dir = std::strchr(szLine, '\t');
     if (!dir || std::strncmp(dir + 1, "-->", 3) != 0)
-        return;
+        return nullptr;
+    const char* p = std::strchr(dir + 1, '\t');
+    if (!p)
+        return nullptr;
+    ++p;
+    while (IsTabOrSpace(*p))
+        ++p;
+    if (p[0] != '0' || p[1] != 'x')
+        return nullptr;
+    p += 2;
     unsigned addr = 0;
-    const char* at = std::strchr(dir + 1, '\t');
-    if (!at || std::sscanf(at + 1, " 0x%x", &addr) != 1)
-        return;
+    int digits = 0;
+    for (int value; (value = HexDigit(*p)) >= 0; ++p, ++digits)
+        addr = (addr << 4) | static_cast<unsigned>(value);   // wraps as a scan would
+    if (digits == 0)
+        return nullptr;
     NodeHeard& node = m_nodesHeard[addr];
     const size_t timeLength = std::min<size_t>(static_cast<size_t>(dir - szLine), sizeof node.szTime - 1);
     std::memcpy(node.szTime, szLine, timeLength);
     node.szTime[timeLength] = '\0';
     node.when = std::chrono::steady_clock::now();
     ++node.nMessages;
+    const bool logForm = digits == 4 && (*p == '\0' || IsTabOrSpace(*p));
+    return logForm ? &node : nullptr;
 }
 
 int CTessarinDlg::NodeEntryAt(const wxPoint& screen) const

@@ -11,10 +11,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/MqttPublishing.h"
@@ -226,8 +226,10 @@ private:
     void OnCaptureMenu(wxCommandEvent& event);
     void OnCaptureMenuUpdate(wxUpdateUIEvent& event);
     void OnNodeListMenu(wxContextMenuEvent& event);
-    // Notes a received line's node for the Node List's hover text.
-    void NoteNodeHeard(const char* szLine);
+    struct NodeHeard;
+    // Notes a received line's node for the Node List's hover text. Returns the node's
+    // record when the line names it in the log's own form, 0x and four hex digits.
+    NodeHeard* NoteNodeHeard(const char* szLine);
     // The Node List entry under a screen point; wxNOT_FOUND when none.
     int NodeEntryAt(const wxPoint& screen) const;
     // When the entry's node was last heard and how many messages it sent.
@@ -258,8 +260,11 @@ private:
         char szTime[16] = {};
         std::chrono::steady_clock::time_point when;
         long long nMessages = 0;
+        // The Node List was known to hold the node while m_nNodeKeysGeneration had this
+        // value: its later lines skip the list's own test.
+        unsigned nListedIn = 0;
     };
-    std::map<unsigned, NodeHeard> m_nodesHeard;
+    std::unordered_map<unsigned, NodeHeard> m_nodesHeard;
     int m_nHoverNodeEntry = -1;   // the Node List entry the tip shows, -1 for none
 
     wxIconBundle m_icons;
@@ -284,6 +289,9 @@ private:
     // The Node List's entry texts in lower case, kept beside the list so that the test
     // for a new node does not ask the toolkit for every entry at every received line.
     std::multiset<std::string, std::less<>> m_nodeKeys;
+    // Changes whenever the copy is emptied or made again: the list may have lost entries.
+    unsigned m_nNodeKeysGeneration = 1;
+    void ForgetNodeKeys();
     // New entries not yet in the list: a burst of them goes in at once (FlushNodeList).
     static constexpr std::chrono::milliseconds kNodeListInterval{250};
     std::vector<std::string> m_pendingNodes;

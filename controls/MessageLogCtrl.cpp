@@ -683,16 +683,25 @@ public:
     static constexpr size_t kColumnSlots = 2;
 
     CTextPen(wxDC& dc, const wxFont& font, CTextLayouts& layouts)
-        : m_dc(dc), m_gc(dc.GetGraphicsContext()), m_font(font)
+        : m_dc(&dc), m_gc(dc.GetGraphicsContext()), m_font(font)
     {
         m_layouts = layouts.Begin(m_gc, font) ? &layouts : nullptr;
     }
+
+    // Measures ASCII text only, for the coming paint, with no DC; IsOk says whether it can.
+    CTextPen(const wxFont& font, CTextLayouts& layouts) : m_dc(nullptr), m_gc(nullptr), m_font(font)
+    {
+        m_layouts = layouts.BeginMeasuring(font) ? &layouts : nullptr;
+    }
+
+    bool IsOk() const { return m_dc || m_layouts; }
 
     void SetColour(const wxColour& colour)
     {
         if (m_gc)
             m_gc->SetFont(m_font, colour);
-        m_dc.SetTextForeground(colour);
+        if (m_dc)
+            m_dc->SetTextForeground(colour);
         m_colour = colour;
     }
 
@@ -703,11 +712,11 @@ public:
             m_layouts->Draw(slot, text, length, x, y, m_colour);
         else if (m_gc)
             m_gc->DrawText(wxString::FromAscii(text, length), x, y);
-        else
-            m_dc.DrawText(wxString::FromAscii(text, length), x, y);
+        else if (m_dc)
+            m_dc->DrawText(wxString::FromAscii(text, length), x, y);
     }
 
-    wxDC& GetDC() { return m_dc; }
+    wxDC& GetDC() { return *m_dc; }   // a pen made with one
     bool KeepsLayouts() const { return m_layouts != nullptr; }
 
     // Width of the widest line of ASCII text.
@@ -724,7 +733,8 @@ public:
             return wxSize(wxRound(w), wxRound(h));
         }
         wxCoord w = 0, h = 0;
-        m_dc.GetMultiLineTextExtent(str, &w, &h);
+        if (m_dc)
+            m_dc->GetMultiLineTextExtent(str, &w, &h);
         return wxSize(w, h);
     }
 
@@ -738,7 +748,7 @@ public:
     }
 
 private:
-    wxDC& m_dc;
+    wxDC* m_dc;
     wxGraphicsContext* m_gc;
     const wxFont& m_font;
     CTextLayouts* m_layouts = nullptr;
@@ -889,17 +899,17 @@ void CMessageLogCtrl::MeasurePage()
 {
     // The rows the coming paint will show are measured here, apart from the paint, so
     // that neither holds the event loop for long. A control that is not on screen
-    // leaves it to the paint: rows are measured once they are shown.
+    // leaves it to the paint: rows are measured once they are shown. So does one whose
+    // text is not kept laid out from one paint to the next: a window DC would cost
+    // more than the measuring.
     if (!IsShownOnScreen())
         return;
     const int drawn = std::max(0, std::min(GetRowCount() - m_nTopRow, m_nRowsPerPage + 1));
     if (drawn == 0)
         return;
-    wxClientDC dc(this);
-    dc.SetFont(m_font);
-    CTextPen pen(dc, m_font, m_layouts);
-    pen.SetColour(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNTEXT));
-    MeasureRows(pen, 0, drawn);
+    CTextPen pen(m_font, m_layouts);
+    if (pen.IsOk())
+        MeasureRows(pen, 0, drawn);
 }
 
 void CMessageLogCtrl::PaintRows(wxDC& dc, int first, int last, const wxSize& cs, const wxColour& background)

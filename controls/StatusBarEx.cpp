@@ -1,14 +1,44 @@
 #include "controls/StatusBarEx.h"
 
-#include <wx/generic/statusbr.h>
+#include <wx/dcclient.h>
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(CStatusBarEx, wxStatusBar)
+    EVT_PAINT(CStatusBarEx::OnPaint)
+wxEND_EVENT_TABLE()
+// clang-format on
 
 void CStatusBarEx::DoUpdateStatusText(int number)
 {
     wxRect rect;
-    // A native bar (Windows) sets its text itself; only the drawn one is ours to refresh.
-    if (!wxDynamicCast(this, wxStatusBarGeneric) || !GetFieldRect(number, rect)) {
+    if (!GetFieldRect(number, rect)) {
         wxStatusBar::DoUpdateStatusText(number);
         return;
     }
     Refresh(true, &rect);
+}
+
+void CStatusBarEx::OnPaint(wxPaintEvent& event)
+{
+    if (ShowsSizeGrip()) {
+        event.Skip();   // the grip is the toolkit's to draw
+        return;
+    }
+    wxPaintDC dc(this);
+    const wxFont& font = GetFont();
+    if (font.IsOk())
+        dc.SetFont(font);
+    // Measuring asks the toolkit for a layout of the font: once per font, not per tick.
+    if (m_nTextHeight == 0 || font != m_heightFont) {
+        m_nTextHeight = dc.GetCharHeight();
+        m_heightFont = font;
+    }
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+    const wxRegion& damaged = GetUpdateRegion();
+    for (int i = 0; i < GetFieldsCount(); ++i) {
+        wxRect rect;
+        if (GetFieldRect(i, rect) && damaged.Contains(rect) == wxOutRegion)
+            continue;   // its pixels stand
+        DrawField(dc, i, m_nTextHeight);
+    }
 }

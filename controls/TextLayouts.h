@@ -25,6 +25,10 @@ public:
     // Starts using gc, which must outlive the calls up to the next Begin; false when
     // text must be written through gc itself.
     bool Begin(wxGraphicsContext* gc, const wxFont& font);
+    // Starts measuring, with no graphics context, for the next paint in the same font:
+    // text measured now is laid out as that paint would, so it is not laid out again
+    // there. False when no paint has shown how yet.
+    bool BeginMeasuring(const wxFont& font);
     // Writes UTF-8 text with its top left at x, y. A slot keeps its text laid out: the
     // same text through the same slot is not laid out again.
     void Draw(size_t slot, const char* text, size_t length, int x, int y, const wxColour& colour);

@@ -12,6 +12,11 @@ bool CTextLayouts::Begin(wxGraphicsContext*, const wxFont&)
     return false;
 }
 
+bool CTextLayouts::BeginMeasuring(const wxFont&)
+{
+    return false;
+}
+
 void CTextLayouts::Draw(size_t, const char*, size_t, int, int, const wxColour&) {}
 
 wxSize CTextLayouts::Extent(size_t, const char*, size_t)

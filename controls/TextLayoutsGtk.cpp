@@ -32,8 +32,13 @@ struct CTextLayouts::Impl {
 
     cairo_t* cr = nullptr;
     cairo_matrix_t matrix;
-    cairo_font_options_t* options = nullptr;   // the target's, as last seen
+    cairo_font_options_t* options = nullptr;   // the target's and the context's, as last seen
     unsigned generation = 1;                   // bumped when they change
+    // Measuring needs no window: a context of its own on a one-pixel surface like the
+    // last paint's target, whose text comes out laid out exactly as the paint's would
+    // (measureFits), else measuring waits for the paint.
+    cairo_t* measureCr = nullptr;
+    bool measureFits = false;
     PangoFontDescription* font = nullptr;
     std::vector<PangoLayout*> layouts;
     std::vector<std::string> texts;
@@ -44,22 +49,62 @@ struct CTextLayouts::Impl {
         Drop();
         if (options)
             cairo_font_options_destroy(options);
+        DropMeasuring();
     }
 
-    // Notes this paint's matrix and the target's font options.
+    static cairo_font_options_t* OptionsOf(cairo_t* context)
+    {
+        cairo_font_options_t* merged = cairo_font_options_create();
+        cairo_surface_get_font_options(cairo_get_target(context), merged);
+        cairo_font_options_t* own = cairo_font_options_create();
+        cairo_get_font_options(context, own);
+        cairo_font_options_merge(merged, own);
+        cairo_font_options_destroy(own);
+        return merged;
+    }
+
+    // Notes this paint's matrix and font options: the target's, as the context's own
+    // amend them, which is what Pango lays text out for.
     void Watch()
     {
         cairo_get_matrix(cr, &matrix);
-        cairo_font_options_t* now = cairo_font_options_create();
-        cairo_surface_get_font_options(cairo_get_target(cr), now);
+        cairo_font_options_t* now = OptionsOf(cr);
         if (options && cairo_font_options_equal(options, now)) {
             cairo_font_options_destroy(now);
+            if (!measureCr)
+                MakeMeasuring();
             return;
         }
         if (options)
             cairo_font_options_destroy(options);
         options = now;
         ++generation;
+        MakeMeasuring();
+    }
+
+    void MakeMeasuring()
+    {
+        DropMeasuring();
+        cairo_surface_t* surface =
+            cairo_surface_create_similar(cairo_get_target(cr), CAIRO_CONTENT_COLOR_ALPHA, 1, 1);
+        measureCr = cairo_create(surface);
+        cairo_surface_destroy(surface);   // the context holds it
+        cairo_font_options_t* own = cairo_font_options_create();
+        cairo_get_font_options(cr, own);
+        cairo_set_font_options(measureCr, own);
+        cairo_font_options_destroy(own);
+        cairo_font_options_t* got = OptionsOf(measureCr);
+        measureFits =
+            cairo_status(measureCr) == CAIRO_STATUS_SUCCESS && cairo_font_options_equal(got, options);
+        cairo_font_options_destroy(got);
+    }
+
+    void DropMeasuring()
+    {
+        if (measureCr)
+            cairo_destroy(measureCr);   // also a context in an error state
+        measureCr = nullptr;
+        measureFits = false;
     }
 
     void Drop()
@@ -124,6 +169,18 @@ bool CTextLayouts::Begin(wxGraphicsContext* gc, const wxFont& font)
         d.font = pango_font_description_copy(info->description);
     }
     d.Watch();
+    return true;
+}
+
+bool CTextLayouts::BeginMeasuring(const wxFont& font)
+{
+    Impl& d = *m_impl;
+    const wxNativeFontInfo* info = font.IsOk() ? font.GetNativeFontInfo() : nullptr;
+    if (!d.measureFits || !d.font || !info || !info->description ||
+        !pango_font_description_equal(d.font, info->description))
+        return false;
+    cairo_set_matrix(d.measureCr, &d.matrix);
+    d.cr = d.measureCr;
     return true;
 }
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Text.h"
+
 namespace {
 
 constexpr int64_t MS_PER_DAY = 24LL * 60 * 60 * 1000;
@@ -16,17 +18,6 @@ int Digits(const char* p, int count)
         value = value * 10 + (p[i] - '0');
     }
     return value;
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 void AppendJsonString(std::string& out, const std::string& text)

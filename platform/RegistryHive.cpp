@@ -37,17 +37,6 @@ std::string Trim(const std::string& s)
     return s.substr(b, e - b);
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Returns the number of code units that could not be converted (each became U+FFFD).
 int Utf16ToUtf8(const uint8_t* p, size_t n, bool bigEndian, std::string& out)
 {

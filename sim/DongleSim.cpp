@@ -419,14 +419,14 @@ int CDongleSim::MakeFloodFrame(uint16_t& command, uint8_t* data)
     const BlindNode& blind = blinds[static_cast<size_t>(r.Range(0, static_cast<int>(blinds.size()) - 1))];
     // Mostly the real thing; now and then the data-request code, which the program
     // must take as an indication.
-    command = r.Chance(0.05) ? CMD_DATA_REQUEST : CMD_DATA_INDICATION;
+    command = r.Chance(0.05) && !m_options.bNetworkOnly ? CMD_DATA_REQUEST : CMD_DATA_INDICATION;
 
     uint16_t src;
     uint16_t cluster;
     uint8_t msg[MAX_RX_DATA_LENGTH];
     int n;         // the length the header states
     int present;   // the message data bytes the frame really carries
-    const int kind = r.Range(0, 99);
+    const int kind = r.Range(0, m_options.bNetworkOnly ? 90 : 99);
     if (kind < 40) {
         src = ref.addr;
         cluster = CLUSTER_REF_RSP;

@@ -23,7 +23,8 @@ struct SimOptions {
     int nComPort = 21;
     bool bNoise = false;
     long nFlood = 0;
-    long nFloodRate = 0;   // flood frames per second; 0 as fast as the line takes them
+    long nFloodRate = 0;         // flood frames per second; 0 as fast as the line takes them
+    bool bNetworkOnly = false;   // the flood's frames are all the network's own reports
     std::string strRecordFile;
     std::string strExpectFile;
     uint64_t nSeed = 1;

@@ -61,6 +61,8 @@ void PrintHelp()
         "                   outside the name table, an n above or below the data\n"
         "                   present, no data, or the command code 0x0018.\n"
         "  --rate R         send the flood at R frames per second instead\n"
+        "  --network-only   the flood's frames are all well-formed reports from the\n"
+        "                   network's own nodes, as from a network at work\n"
         "  --record FILE    every frame received from the program, one line each, as\n"
         "                   upper-case hex pairs separated by spaces: 02 00 07 00 07\n"
         "  --expect FILE    for every frame sent that the program logs, the log line it\n"
@@ -164,6 +166,8 @@ bool ParseOptions(int argc, char** argv, SimOptions& o)
             ++i;
         } else if (arg == "--noise") {
             o.bNoise = true;
+        } else if (arg == "--network-only") {
+            o.bNetworkOnly = true;
         } else if (arg == "--quiet") {
             o.bQuiet = true;
         } else if (arg == "--force") {

@@ -231,11 +231,13 @@ bool g_bHideLog = false;   // --hide-log: tells the Message Log's painting from 
 // answers, and the run lasts quietSeconds. probeLoop runs the 1 ms gap probe. With
 // stopAtRows above 0 the run ends once the Message Log holds that many rows.
 RunResult Capture(const std::string& folder, long frames, long rate, bool probeLoop, double quietSeconds,
-                  long stopAtRows)
+                  long stopAtRows, bool networkOnly)
 {
     RunResult r;
     CSim sim;
     std::vector<std::string> options = {"--com", "21", "--seed", "5"};
+    if (networkOnly)
+        options.push_back("--network-only");
     if (frames > 0) {
         options.push_back("--flood");
         options.push_back(std::to_string(frames));
@@ -413,11 +415,14 @@ int main(int argc, char** argv)
         long frames, rate;
         bool probe;
         long stopAtRows;
+        bool networkOnly = false;   // no odd frames from unknown addresses
     };
     const Phase phases[] = {
         {"CPU of a window that captures a quiet line", 0, 0, false, 0},
         {"CPU paced at the line rate (300 frames/s)", static_cast<long>(lineRate * cpuSeconds), lineRate,
          false, 0},
+        {"CPU paced at the line rate, a network at work (300 frames/s)",
+         static_cast<long>(lineRate * cpuSeconds), lineRate, false, 0, true},
         {"latency paced at the line rate (300 frames/s)", 3000, lineRate, true, 0},
         {"ten times the line rate, 1000000 frames at 3000 frames/s", 1000000, 3000, false, 0},
         {"latency paced at 5000 frames/s", 50000, 5000, true, 0},
@@ -427,7 +432,8 @@ int main(int argc, char** argv)
     };
     for (const Phase& p : phases) {
         if (wanted(p.title))
-            Print(p.title, Capture(folder, p.frames, p.rate, p.probe, cpuSeconds, p.stopAtRows));
+            Print(p.title,
+                  Capture(folder, p.frames, p.rate, p.probe, cpuSeconds, p.stopAtRows, p.networkOnly));
     }
 
     wxEntryCleanup();

@@ -7,6 +7,7 @@
 #include <wx/settings.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -57,6 +58,63 @@ TEST(TextLayouts, WriteAndMeasureAsTheGraphicsContext)
         EXPECT_EQ(std::memcmp(images[0].GetData(), images[1].GetData(), bytes), 0)
             << c.text << " at " << c.dx << ", " << c.dy << " x" << c.scale;
     }
+}
+
+// Text measured between paints, with no graphics context, is laid out as the next paint
+// would: the same extent, and that paint, moved by whole pixels, writes what the context
+// itself writes. Before any paint, or in another font, measuring waits for the paint.
+TEST(TextLayouts, MeasuredBetweenPaintsAsThePaintWould)
+{
+    wxFont font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
+    font.SetPointSize(8);
+    wxFont larger = font;
+    larger.SetPointSize(12);
+    const wxColour ink(0, 0, 0);
+    const char* const text = "10:00:00.100\nBLIND_NODE_FIND_RSP\n0x1234 AV";
+    const size_t length = std::strlen(text);
+
+    // paint 0 writes something else; the text is measured after it and written by paint 1
+    auto paint = [&](wxMemoryDC& dc, int n, const std::function<void(wxGraphicsContext&)>& draw) {
+        dc.Clear();
+        std::unique_ptr<wxGraphicsContext> gc(wxGraphicsContext::Create(dc));
+        ASSERT_TRUE(gc);
+        gc->Translate(4 * n, 2 * n);
+        gc->SetFont(font, ink);
+        draw(*gc);
+    };
+    wxImage images[2];
+    wxSize extent;
+    CTextLayouts layouts;
+    EXPECT_FALSE(layouts.BeginMeasuring(font));
+    for (bool kept : {false, true}) {
+        wxBitmap bitmap(200, 80);
+        {
+            wxMemoryDC dc(bitmap);
+            dc.SetBackground(*wxWHITE_BRUSH);
+            if (!kept) {
+                paint(dc, 1, [&](wxGraphicsContext& gc) {
+                    gc.DrawText(wxString::FromUTF8(text), 2, 3);
+                    wxDouble w = 0, h = 0;
+                    gc.GetTextExtent(wxString::FromUTF8(text), &w, &h);
+                    extent = wxSize(wxRound(w), wxRound(h));
+                });
+            } else {
+                paint(dc, 0, [&](wxGraphicsContext& gc) {
+                    ASSERT_TRUE(layouts.Begin(&gc, font));
+                    layouts.Draw(1, "other", 5, 2, 3, ink);
+                });
+                EXPECT_FALSE(layouts.BeginMeasuring(larger));
+                ASSERT_TRUE(layouts.BeginMeasuring(font));
+                EXPECT_EQ(layouts.Extent(0, text, length), extent);
+                paint(dc, 1, [&](wxGraphicsContext& gc) {
+                    ASSERT_TRUE(layouts.Begin(&gc, font));
+                    layouts.Draw(0, text, length, 2, 3, ink);
+                });
+            }
+        }
+        images[kept] = bitmap.ConvertToImage();
+    }
+    EXPECT_EQ(std::memcmp(images[0].GetData(), images[1].GetData(), 200 * 80 * 3), 0);
 }
 
 }   // namespace
