@@ -355,9 +355,6 @@ bool CTessarinDlg::CreateStatusBar()
     if (!m_statusBar.Create(m_pClient, IDC_STATUS_BAR,
                             wxSTB_SHOW_TIPS | wxSTB_ELLIPSIZE_END | wxFULL_REPAINT_ON_RESIZE))
         return false;
-    // Its own font and text colour, the ones it would ask the theme for at every paint.
-    m_statusBar.SetFont(m_statusBar.GetFont());
-    m_statusBar.SetForegroundColour(m_statusBar.GetForegroundColour());
     m_statusBar.SetSize(0, 0, 300, 16);
     const int widths[3] = {Scaled(125), Scaled(350) - Scaled(125), -1};
     m_statusBar.SetFieldsCount(3, widths);

@@ -5,8 +5,25 @@
 // clang-format off
 wxBEGIN_EVENT_TABLE(CStatusBarEx, wxStatusBar)
     EVT_PAINT(CStatusBarEx::OnPaint)
+    EVT_SYS_COLOUR_CHANGED(CStatusBarEx::OnSysColourChanged)
 wxEND_EVENT_TABLE()
 // clang-format on
+
+wxVisualAttributes CStatusBarEx::GetDefaultAttributes() const
+{
+    if (!m_bThemeKnown) {
+        m_theme = wxStatusBar::GetDefaultAttributes();
+        m_bThemeKnown = true;
+    }
+    return m_theme;
+}
+
+void CStatusBarEx::OnSysColourChanged(wxSysColourChangedEvent& event)
+{
+    m_bThemeKnown = false;
+    m_nTextHeight = 0;
+    event.Skip();   // the bar's own colours follow too
+}
 
 void CStatusBarEx::DoUpdateStatusText(int number)
 {

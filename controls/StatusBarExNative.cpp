@@ -7,6 +7,16 @@ wxBEGIN_EVENT_TABLE(CStatusBarEx, wxStatusBar)
 wxEND_EVENT_TABLE()
 // clang-format on
 
+wxVisualAttributes CStatusBarEx::GetDefaultAttributes() const
+{
+    return wxStatusBar::GetDefaultAttributes();
+}
+
+void CStatusBarEx::OnSysColourChanged(wxSysColourChangedEvent& event)
+{
+    event.Skip();
+}
+
 void CStatusBarEx::DoUpdateStatusText(int number)
 {
     wxStatusBar::DoUpdateStatusText(number);
