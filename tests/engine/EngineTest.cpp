@@ -358,8 +358,17 @@ TEST(EngineTool, ArgumentsAndASessionWithTheSimulator)
         flood += "xy\n";
     const long memoryKb = r.maxRssKb;   // a quiet run's (a sanitizer's shadow included)
     for (bool unplugged : {false, true}) {
+        // A fresh dongle and log: the last flood's requests would keep it busy for a while.
+        sim.Stop();
+        ASSERT_TRUE(sim.Start({"--quiet"}));
+        std::remove(log.c_str());
         std::thread unplug([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            // Unplugged in the middle of the flood, however long a busy machine takes to
+            // get it going.
+            const auto begun = std::chrono::steady_clock::now();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            while (MsSince(begun) < 900 && ReadLines(log).size() < 300)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
             unplugged ? sim.Kill() : void();
         });
         const auto start = std::chrono::steady_clock::now();
@@ -368,16 +377,21 @@ TEST(EngineTool, ArgumentsAndASessionWithTheSimulator)
         EXPECT_LT(MsSince(start), 3000) << "within 2 s of the limit";
         EXPECT_TRUE(r.status == 0 && r.maxRssKb < memoryKb + 32768) << r.maxRssKb - memoryKb << " KB more";
         const long printed = std::count(r.out.begin(), r.out.end(), '\n'), logged = ReadLines(log).size();
-        EXPECT_TRUE(printed > 100 && printed * 2 >= logged) << printed << " of " << logged;
+        EXPECT_TRUE(printed > 100 && printed * 2 >= logged)
+            << printed << " of " << logged << (unplugged ? ", unplugged" : "");
     }
     EXPECT_LT(std::count(r.err.begin(), r.err.end(), '\n'), 10) << "seen between two commands";
 
     // Plugged in again, the capture goes on with a ping, and it says so.
     ASSERT_TRUE(sim.Start({"--quiet"}));
+    std::remove(log.c_str());   // the last run's lines would say it pinged at once
     auto run = std::async(std::launch::async, [&] {
         return RunProgram(CapturePath(), {"COM21", "--log", log, "--seconds", "1.5"}, dir.Path(), "", true);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    // Unplugged once the capture has pinged, however long a busy machine takes to start it.
+    const auto pinged = [&] { return ReadFile(log).find("PING_RESPONSE") != std::string::npos; };
+    for (int waited = 0; waited < 3000 && !pinged(); waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     sim.Kill();
     ASSERT_TRUE(sim.Start({"--quiet"}));
     r = run.get();
