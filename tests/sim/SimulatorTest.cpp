@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <set>
+
 #include "link/FrameReader.h"
 #include "sim/DongleSim.h"
 
@@ -64,6 +67,34 @@ TEST(SimNoise, NeverHidesOrInventsAFrameForTheProgramsReader)
     const std::vector<std::string> want = ReadAll(line[false]);
     ASSERT_EQ(want.size(), 5001u);   // the PING_RESPONSE and the flood
     EXPECT_TRUE(ReadAll(line[true]) == want);
+}
+
+// A flood as a network at work comes only from the network's own eight nodes; the usual
+// flood also carries odd frames from addresses no node has.
+TEST(SimFlood, ANetworkAtWorkNamesOnlyItsOwnNodes)
+{
+    for (const bool networkOnly : {true, false}) {
+        SimOptions options;
+        options.nFlood = 3000;
+        options.bNetworkOnly = networkOnly;
+        CDongleSim sim(options, START);
+        const uint8_t ping[] = {0x02, 0x00, 0x07, 0x00, 0x07};
+        sim.OnReceived(ping, sizeof ping, START);
+        std::set<unsigned> strangers;
+        size_t lines = 0;
+        for (; sim.FloodLeft() > 0 || sim.OutSize() > 0;) {
+            sim.OnTime(START);
+            for (const std::string& line : Heard(sim)) {
+                unsigned addr = 0;
+                ++lines;
+                ASSERT_EQ(std::sscanf(line.c_str(), " |-->| 0x%4x", &addr), 1) << line;
+                if (!(addr >= 0x0101 && addr <= 0x0105) && !(addr >= 0x0201 && addr <= 0x0203) && addr != 0)
+                    strangers.insert(addr);
+            }
+        }
+        EXPECT_EQ(lines, 3001u);
+        EXPECT_EQ(strangers.empty(), networkOnly) << strangers.size();
+    }
 }
 
 TEST(SimNetwork, StoresConfigurationsAnswersRequestsAndReportsEveryCycle)
