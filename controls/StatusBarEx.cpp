@@ -67,9 +67,9 @@ void CStatusBarEx::OnPaint(wxPaintEvent& event)
 bool CStatusBarEx::DrawFittingText(wxDC& dc, int i, const wxRect& rect)
 {
     // The toolkit's bar asks whether every pane's text must be shortened at every paint,
-    // measuring an ellipsis whose glyph may come from a fallback font: at a status tick
-    // that cost more than all the rest. Text that fits with room to spare is written
-    // where the bar writes it (inside its margin, one pixel down and right).
+    // measuring the text and an ellipsis, each laid out afresh: at a status tick that
+    // cost more than all the rest. Text that fits with room to spare is written where
+    // the bar writes it (inside its margin, one pixel down and right).
     constexpr int kMargin = 2;
     constexpr int kSpare = 4;   // the bar adds up its characters' widths, not the text's
     const wxString text = GetStatusText(i);
