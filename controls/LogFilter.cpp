@@ -36,13 +36,10 @@ bool ParseAddress(std::string_view text, unsigned* value)
         return false;
     unsigned v = 0;
     for (char c : text) {
-        const char l = AsciiLower(c);
-        if (l >= '0' && l <= '9')
-            v = v * 16 + static_cast<unsigned>(l - '0');
-        else if (l >= 'a' && l <= 'f')
-            v = v * 16 + static_cast<unsigned>(l - 'a' + 10);
-        else
+        const int digit = HexDigit(c);
+        if (digit < 0)
             return false;
+        v = v * 16 + static_cast<unsigned>(digit);
     }
     *value = v;
     return true;

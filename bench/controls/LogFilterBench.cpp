@@ -2,6 +2,7 @@
 // first page and to know its whole count, the longest hold of the event loop on the way,
 // and the paint of a filtered view. Needs a display (run under xvfb-run).
 
+#include "bench/controls/PumpEvents.h"
 #include "controls/MessageLogCtrl.h"
 
 #include <wx/app.h>
@@ -21,15 +22,6 @@ using Clock = std::chrono::steady_clock;
 double Millis(Clock::duration d)
 {
     return std::chrono::duration<double, std::milli>(d).count();
-}
-
-void Pump(int ms)
-{
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end) {
-        wxTheApp->Yield(true);
-        wxMilliSleep(2);
-    }
 }
 
 // A log line in tab form as the main window hands it over: 97 nodes, four kinds, both

@@ -2,6 +2,7 @@
 // as 100000000): one full paint, one append, and the memory a row costs against its
 // text. Needs a display (run under xvfb-run; GDK_SCALE=2 for a high-resolution screen).
 
+#include "bench/controls/PumpEvents.h"
 #include "controls/MessageLogCtrl.h"
 
 #include <wx/app.h>
@@ -44,15 +45,6 @@ size_t ResidentBytes()
         resident = 0;
     std::fclose(f);
     return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
-}
-
-void Pump(int ms)
-{
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end) {
-        wxTheApp->Yield(true);
-        wxMilliSleep(2);
-    }
 }
 
 // A log line in tab form as the main window hands it over: time, direction, address,
